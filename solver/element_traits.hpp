@@ -1,0 +1,103 @@
+// Arithmetic of the four element types, the one place where they differ.
+// Complex values are complex symmetric, never Hermitian: nothing here
+// conjugates. Every product, sum and quotient is rounded to the element
+// type before it is used again, so results are the same on every machine.
+#pragma once
+
+#include <cfloat>
+#include <cmath>
+#include <complex>
+#include <cstdint>
+
+namespace pband {
+
+static_assert(FLT_EVAL_METHOD == 0,
+              "intermediate results must be rounded to their own type");
+
+template <class T>
+struct ElementTraits;
+
+template <class R>
+struct RealTraits {
+  using Real = R;
+  static constexpr bool is_complex = false;
+  static R zero() { return R(0); }
+  static R add(R a, R b) { return a + b; }
+  static R sub(R a, R b) { return a - b; }
+  static R mul(R a, R b) { return a * b; }
+  static R div(R a, R b) { return a / b; }
+  // a - b*c with the product rounded first.
+  static R msub(R a, R b, R c) { return a - b * c; }
+  static R sqrt(R a) { return std::sqrt(a); }
+  // The value itself: a real pivot must be positive.
+  static R modulus(R a) { return a; }
+};
+
+template <>
+struct ElementTraits<float> : RealTraits<float> {};
+template <>
+struct ElementTraits<double> : RealTraits<double> {};
+
+template <class R>
+struct ComplexTraits {
+  using C = std::complex<R>;
+  using Real = R;
+  static constexpr bool is_complex = true;
+  static C zero() { return C(R(0), R(0)); }
+  static C add(C a, C b) { return C(a.real() + b.real(), a.imag() + b.imag()); }
+  static C sub(C a, C b) { return C(a.real() - b.real(), a.imag() - b.imag()); }
+  // (a + bi)(c + di) = (ac - bd) + (ad + bc)i
+  static C mul(C x, C y) {
+    const R a = x.real(), b = x.imag(), c = y.real(), d = y.imag();
+    return C(a * c - b * d, a * d + b * c);
+  }
+  static C msub(C a, C b, C c) { return sub(a, mul(b, c)); }
+  // Smith: |d| > |c|: r = c/d, e = d + c r, ((a r + b)/e, (b r - a)/e);
+  // otherwise        r = d/c, e = c + d r, ((a + b r)/e, (b - a r)/e).
+  static C div(C x, C y) {
+    const R a = x.real(), b = x.imag(), c = y.real(), d = y.imag();
+    if (std::fabs(d) > std::fabs(c)) {
+      const R r = c / d;
+      const R e = d + c * r;
+      return C((a * r + b) / e, (b * r - a) / e);
+    }
+    const R r = d / c;
+    const R e = c + d * r;
+    return C((a + b * r) / e, (b - a * r) / e);
+  }
+  static R modulus(C a);
+  // Principal root: t = sqrt((|x| + |z|)/2); x >= 0: (t, y/(2t)),
+  // x < 0: (|y|/(2t), t with the sign of y).
+  static C sqrt(C z) {
+    const R x = z.real(), y = z.imag();
+    if (x == R(0) && y == R(0)) return C(R(0), y);
+    const R t = std::sqrt((std::fabs(x) + modulus(z)) / R(2));
+    const R u = y / (R(2) * t);
+    if (x >= R(0)) return C(t, u);
+    return C(std::fabs(u), std::copysign(t, y));
+  }
+};
+
+// Single: the hypotenuse of the widened parts in double, rounded to
+// single. Products of two floats are exact in double, so the one rounding
+// of the sum and the correctly rounded root fix the result everywhere.
+template <>
+inline float ComplexTraits<float>::modulus(std::complex<float> a) {
+  const double re = a.real(), im = a.imag();
+  return static_cast<float>(std::sqrt(re * re + im * im));
+}
+
+template <>
+inline double ComplexTraits<double>::modulus(std::complex<double> a) {
+  return std::hypot(a.real(), a.imag());
+}
+
+template <>
+struct ElementTraits<std::complex<float>> : ComplexTraits<float> {};
+template <>
+struct ElementTraits<std::complex<double>> : ComplexTraits<double> {};
+
+template <class T>
+using RealOf = typename ElementTraits<T>::Real;
+
+}  // namespace pband
