@@ -64,7 +64,9 @@ Handle os_create_thread(std::size_t stack_size, ThreadStart start,
                         void* parameter, std::uint32_t creation_flags,
                         std::uint32_t* thread_id);
 // Only wait-all is offered: WAIT_FAILED when wait_all is false, when the
-// count is 0 or above MAXIMUM_WAIT_OBJECTS, or for a bad handle.
+// count is 0 or above MAXIMUM_WAIT_OBJECTS, or for a bad handle. Only
+// objects that a wait does not consume (threads, manual-reset events)
+// may be listed; a mutex or an auto-reset event gives WAIT_FAILED.
 WaitResult os_wait_for_multiple_objects(std::uint32_t count,
                                         const Handle* handles, bool wait_all,
                                         std::uint32_t timeout_ms);
@@ -99,7 +101,8 @@ inline constexpr std::int32_t MAX_TEAM_SIZE = 32;
 void count_processors(std::int32_t& count);
 // Team size; when unset it becomes the processor count.
 void get_team_size(std::int32_t& size);
-// Team size = min(requested, MAX_TEAM_SIZE, processor count).
+// Team size = min(requested, MAX_TEAM_SIZE, processor count). A request
+// below 1 leaves the team size unset (it reads as the processor count).
 void set_team_size(std::int32_t requested);
 // Team size = processor count.
 void reset_team_size();
@@ -213,7 +216,8 @@ namespace testing {
 
 enum class OsObject { mutex, event, thread };
 // The creation of an object of `kind` fails after `successes` more
-// successful creations; a negative count never fails.
+// successful creations, and so does every later one until
+// os_clear_faults; a negative count never fails.
 void os_fail_creation(OsObject kind, std::int32_t successes);
 void os_clear_faults();
 
@@ -223,6 +227,10 @@ using AffinityQuery = int (*)(Handle process, std::uint32_t* process_mask,
 void set_affinity_query(AffinityQuery query);
 // Forgets the cached processor count and the team size.
 void reset_team_size_state();
+
+// The release event of an allocated slot (0 for any other number), so
+// that a test can see whether a cycle left it signalled.
+Handle sync_slot_event(std::int32_t slot);
 
 }  // namespace testing
 

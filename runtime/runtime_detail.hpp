@@ -1,0 +1,19 @@
+// Pieces shared by the runtime's own sources and nobody else: the guard
+// mutexes of the two tables, created on first use and closed at shutdown.
+#pragma once
+
+#include <atomic>
+
+#include "runtime/runtime.hpp"
+
+namespace pband::detail {
+
+// The guard held in `guard`, created first if it is 0; 0 when it cannot
+// be created. Creation is serialized so that two first uses cannot race.
+Handle table_guard(std::atomic<Handle>& guard);
+// Closes the guard if there is one and sets it back to 0.
+void close_table_guard(std::atomic<Handle>& guard);
+// The synchronization slots' guard, for shutdown_runtime.
+void close_sync_table_guard();
+
+}  // namespace pband::detail
