@@ -5,5 +5,4 @@
 add_library(pband_numerics INTERFACE)
 target_compile_options(pband_numerics INTERFACE
   -ffp-contract=off
-  -fno-fast-math
-  $<$<CXX_COMPILER_ID:GNU>:-fexcess-precision=standard>)
+  -fno-fast-math)
