@@ -36,9 +36,18 @@ struct IsComplex : std::false_type {};
 template <class R>
 struct IsComplex<std::complex<R>> : std::true_type {};
 
+// The real type of an element (itself for the real types). A partial
+// specialisation: conditional_t would name T::value_type for every T.
 template <class T>
-using Real = typename std::conditional_t<IsComplex<T>::value,
-                                         typename T::value_type, T>;
+struct RealPart {
+  using type = T;
+};
+template <class R>
+struct RealPart<std::complex<R>> {
+  using type = R;
+};
+template <class T>
+using Real = typename RealPart<T>::type;
 
 // A wider type to accumulate residuals in.
 template <class T>
