@@ -28,6 +28,9 @@ struct Object {
   // The mutex itself for a mutex object; guards the state otherwise.
   pthread_mutex_t lock;
   pthread_cond_t cond;
+  // Mutex: the owning thread (read by others to refuse them), its depth.
+  std::atomic<const void*> owner{nullptr};
+  std::int32_t depth = 0;
   bool signalled = false;  // event
   bool manual = false;     // event
   pthread_t tid{};         // thread
@@ -152,7 +155,18 @@ WaitResult wait_signalled(Object* o, const timespec* deadline) {
   return through ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
 }
 
+// Names the calling thread for mutex ownership.
+const void* this_thread() {
+  static thread_local const char token = 0;
+  return &token;
+}
+
+// Kernel mutexes nest: the owner locks again without waiting.
 WaitResult lock_mutex(Object* o, std::uint32_t timeout_ms) {
+  if (o->owner.load(std::memory_order_relaxed) == this_thread()) {
+    o->depth += 1;
+    return WAIT_OBJECT_0;
+  }
   int rc;
   if (timeout_ms == INFINITE) {
     rc = pthread_mutex_lock(&o->lock);
@@ -163,7 +177,11 @@ WaitResult lock_mutex(Object* o, std::uint32_t timeout_ms) {
     timespec t = deadline_after(CLOCK_REALTIME, timeout_ms);
     rc = pthread_mutex_timedlock(&o->lock, &t);
   }
-  if (rc == 0) return WAIT_OBJECT_0;
+  if (rc == 0) {
+    o->owner.store(this_thread(), std::memory_order_relaxed);
+    o->depth = 1;
+    return WAIT_OBJECT_0;
+  }
   return rc == EBUSY || rc == ETIMEDOUT ? WAIT_TIMEOUT : WAIT_FAILED;
 }
 
@@ -235,13 +253,10 @@ Handle os_create_mutex(bool initial_owner) {
   if (injected_failure(testing::OsObject::mutex)) return 0;
   Object* o = claim_object();
   if (o == nullptr) return 0;
-  // Recursive: the owner may lock again, and only the owner may unlock.
-  pthread_mutexattr_t attr;
-  pthread_mutexattr_init(&attr);
-  pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_RECURSIVE);
-  pthread_mutex_init(&o->lock, &attr);
-  pthread_mutexattr_destroy(&attr);
-  if (initial_owner) pthread_mutex_lock(&o->lock);
+  pthread_mutex_init(&o->lock, nullptr);
+  o->owner.store(nullptr, std::memory_order_relaxed);
+  o->depth = 0;
+  if (initial_owner) lock_mutex(o, INFINITE);
   return publish(o, Kind::mutex);
 }
 
@@ -275,8 +290,16 @@ WaitResult os_wait_for_single_object(Handle object, std::uint32_t timeout_ms) {
 
 int os_release_mutex(Handle mutex) {
   Object* o = find(mutex, Kind::mutex);
-  // A recursive mutex refuses an unlock by a thread that does not own it.
-  return o != nullptr && pthread_mutex_unlock(&o->lock) == 0 ? 1 : 0;
+  // Only the owner may release, once per lock.
+  if (o == nullptr ||
+      o->owner.load(std::memory_order_relaxed) != this_thread()) {
+    return 0;
+  }
+  if (--o->depth == 0) {
+    o->owner.store(nullptr, std::memory_order_relaxed);
+    pthread_mutex_unlock(&o->lock);
+  }
+  return 1;
 }
 
 int os_reset_event(Handle event) {

@@ -102,6 +102,7 @@ TEST_F(Workers, FreedNumberIsNotReusedAtOnce) {
   gate.open();
   join_worker(w[1]);
   EXPECT_EQ(launch_counting(), after(w[0], 4, WORKER_SLOT_COUNT));
+  join_all_workers();  // before the gate goes
 }
 
 TEST_F(Workers, JoiningTwiceOrJoiningNothingDoesNothing) {
