@@ -321,8 +321,8 @@ TEST_P(OsInjectedFailure, FailsAfterTheGivenSuccessesUntilCleared) {
 
 TEST_P(OsInjectedFailure, CountsSuccessesExactlyAcrossThreads) {
   constexpr int THREADS = 4;
-  constexpr int TRIES = 50;
-  constexpr int ALLOWED = 70;
+  constexpr int TRIES = 300;
+  constexpr int ALLOWED = 600;
   testing::os_fail_creation(GetParam(), ALLOWED);
   std::vector<std::vector<Handle>> made(THREADS);
   std::vector<std::thread> team;
