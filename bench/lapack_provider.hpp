@@ -1,0 +1,50 @@
+// LAPACK band solvers (spbsv/dpbsv) of one provider, e.g. reference LAPACK
+// or OpenBLAS, loaded by full path into a link-map namespace of its own so
+// that providers with the same sonames sit in one process side by side.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace pband::bench {
+
+using PbsvR4 = void (*)(const char* uplo, const int* n, const int* kd,
+                        const int* nrhs, float* ab, const int* ldab, float* b,
+                        const int* ldb, int* info, std::size_t uplo_len);
+using PbsvR8 = void (*)(const char* uplo, const int* n, const int* kd,
+                        const int* nrhs, double* ab, const int* ldab,
+                        double* b, const int* ldb, int* info,
+                        std::size_t uplo_len);
+
+struct LapackProvider {
+  std::string name;
+  PbsvR4 spbsv = nullptr;
+  PbsvR8 dpbsv = nullptr;
+  // File in which dladdr finds each resolved symbol (after realpath).
+  std::string spbsv_file;
+  std::string dpbsv_file;
+  // BLAS/LAPACK files present in the provider's namespace after loading.
+  std::vector<std::string> loaded;
+  std::string loader;   // how it was loaded
+  std::string threads;  // thread setting read back, when the library has one
+  std::string config;   // build description, when the library has one
+  std::string error;    // why it is unusable; empty when usable
+
+  bool usable() const { return error.empty(); }
+};
+
+// Loads `libraries` in order (dependencies first, LAPACK last) into one new
+// namespace with RTLD_NOW | RTLD_LOCAL and resolves spbsv_ and dpbsv_ from
+// the last. With a positive `threads`, a library that offers
+// openblas_set_num_threads is set to it. Never unloads anything.
+LapackProvider load_lapack_provider(const std::string& name,
+                                    const std::vector<std::string>& libraries,
+                                    int threads);
+
+// Solves the band system with LAPACK's lower storage (ldab = hb + 1, one
+// right-hand side); returns LAPACK's info.
+int run_pbsv(PbsvR4 f, float* ab, int n, int hb, float* b);
+int run_pbsv(PbsvR8 f, double* ab, int n, int hb, double* b);
+
+}  // namespace pband::bench
