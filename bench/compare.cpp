@@ -48,7 +48,8 @@ struct Options {
 void usage() {
   std::puts(
       "usage: pband_compare [options]\n"
-      "  --quick             fewer repetitions, a smaller sweep budget\n"
+      "  --quick             fewer repetitions, a smaller sweep budget,\n"
+      "                      sweep sizes up to 10^6\n"
       "  --reps N            repetitions per row of the main table (7)\n"
       "  --max-team T        largest team size (the processor count)\n"
       "  --nb N              band library block width (default: the fastest"
@@ -80,6 +81,7 @@ std::vector<int> parse_list(const char* text) {
 
 std::optional<Options> parse(int argc, char** argv) {
   Options o;
+  bool sizes_given = false;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     auto value = [&]() -> const char* {
@@ -119,6 +121,7 @@ std::optional<Options> parse(int argc, char** argv) {
       ok = list(o.sweep_hb);
     } else if (a == "--sweep-n") {
       ok = list(o.sweep_n);
+      sizes_given = true;
     } else if (a == "--nb-list") {
       ok = list(o.nb_list);
       for (int nb : o.nb_list) ok = ok && nb >= 1;
@@ -148,6 +151,7 @@ std::optional<Options> parse(int argc, char** argv) {
       return std::nullopt;
     }
   }
+  if (o.quick && !sizes_given) o.sweep_n = {10000, 100000, 1000000};
   return o;
 }
 
@@ -404,7 +408,13 @@ int sweep_block_width(const Options& o, BandSystem<float>& s,
   std::printf("\n== band_factor_solve_r4 block width (n=%d, hb=%d) ==\n", s.n,
               s.hb);
   RunPlan plan;
-  plan.min_reps = plan.max_reps = plan.long_min_reps = o.quick ? 1 : 3;
+  plan.min_reps = plan.max_reps = o.quick ? 1 : 3;
+  // a barrier every nb columns makes small widths in a team take seconds:
+  // one run over a second is enough to rank them
+  plan.long_min_reps = 1;
+  std::printf("(median ms of %d after 1 warm-up; a warm-up over %.0f s is "
+              "the only run)\n",
+              plan.min_reps, plan.long_run_seconds);
   std::printf("%4s", "nb");
   for (int t : teams) std::printf("   T=%-2d med ms", t);
   std::printf("\n");
