@@ -9,13 +9,14 @@
 #include <cstdint>
 #include <limits>
 
+#include "bandlib/band_library.hpp"
 #include "runtime/runtime.hpp"
 #include "solver/element_traits.hpp"
 #include "solver/factor_diagonal_block.hpp"
 
 namespace pband::detail {
 
-using Flags = std::atomic<std::int32_t>[2];
+using Flags = FailureFlags;
 
 // Counters are 32-bit; a step past the end of a huge system (or with a huge
 // block width) saturates instead of wrapping, so it still ends the sweep.
@@ -220,6 +221,13 @@ void backward_row_block(const T* A, T* B, std::int64_t kd, std::int64_t d,
   }
 }
 
+// Arguments with which the phases would never end: a block width below 1
+// never advances a counter, and no 32-bit counter steps past 2^31 - 1.
+// Every thread sees the same values, so all return together.
+inline bool endless(std::int32_t n, std::int32_t block_width) {
+  return block_width < 1 || n == std::numeric_limits<std::int32_t>::max();
+}
+
 // Forward phases shared by factor-and-solve (B given) and factorization
 // (B == nullptr). Returns false when a pivot failed: every thread then
 // leaves after that phase's barrier. `parity` runs on for the caller.
@@ -284,6 +292,7 @@ void band_factor_solve_worker(
     std::int32_t& forward_pivot, std::int32_t& forward_next,
     std::int32_t& backward_pivot, std::int32_t& backward_next,
     const RealOf<T>& pivot_threshold, Flags& failure_flags) {
+  if (endless(n, block_width)) return;
   std::int32_t parity = 1;
   if (!forward_sweep<T>(A, n, hb, B, block_width, mutex, slots, team_size,
                         forward_pivot, forward_next, pivot_threshold,
@@ -300,6 +309,7 @@ void band_substitute_worker(
     const std::int32_t (&slots)[2], const std::int32_t& team_size,
     std::int32_t& forward_pivot, std::int32_t& forward_next,
     std::int32_t& backward_pivot, std::int32_t& backward_next) {
+  if (endless(n, block_width)) return;
   const std::int64_t kd = std::max<std::int32_t>(hb, 0);
   const std::int64_t nb = block_width;
   std::int32_t parity = 1;
@@ -328,6 +338,7 @@ void band_factor_worker(T* const& A, const std::int32_t& n,
                         std::int32_t& forward_pivot, std::int32_t& forward_next,
                         const RealOf<T>& pivot_threshold,
                         Flags& failure_flags) {
+  if (endless(n, block_width)) return;
   std::int32_t parity = 1;
   forward_sweep<T>(A, n, hb, static_cast<T*>(nullptr), block_width, mutex,
                    slots, team_size, forward_pivot, forward_next,

@@ -102,10 +102,13 @@ void band_substitute_c16(const std::complex<double>* A, std::int32_t n,
 //                  slot p sets failure_flags[p - 1], and every thread
 //                  returns after that phase
 // On return the counters stand at the first value past the end (forward:
-// 1 + k·nb > n; backward: n − k·w < 1), so the number of barriers passed
-// can be read from them, and the slot the last barrier did not use is
+// 1 + k·nb > n; backward: n − k·w < 1, w the backward block width), so
+// the barriers passed can be read from them: after a failure in the k-th
+// phase forward_pivot = 1 + k·nb. The slot the last barrier did not use is
 // left armed; the caller frees the slots and the mutex. Backward blocks
-// are 2·nb rows in factor-and-solve and nb rows in substitution.
+// are 2·nb rows in factor-and-solve and nb rows in substitution. Given
+// block_width < 1 or n = 2^31 − 1, with which the phases would never end,
+// every thread returns at once and nothing is touched.
 // ---------------------------------------------------------------------------
 
 using FailureFlags = std::atomic<std::int32_t>[2];

@@ -97,6 +97,31 @@ TYPED_TEST(BandDriver, BadArgumentsAreRejectedBeforeAnythingIsTouched) {
   expect_nothing_leaked(before);
 }
 
+// Called directly, a worker cannot report a bad argument; with a block
+// width below 1 (or n = 2^31 − 1) its phases would never end, so every
+// thread returns at once instead of spinning through barriers forever.
+TYPED_TEST(BandDriver, WorkersGivenEndlessArgumentsReturnAtOnce) {
+  using T = TypeParam;
+  const std::int32_t n = 12, hb = 3;
+  const auto a0 = random_band_matrix<T>(n, hb, 55);
+  const auto b0 = random_rhs<T>(n, 1, 56);
+  const std::int32_t big = std::numeric_limits<std::int32_t>::max();
+  const std::int32_t cases[][2] = {{n, 0}, {n, -2}, {big, 4}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::Message() << "n=" << c[0] << " nb=" << c[1]);
+    auto a = a0, b = b0, l = a0, x = b0;
+    Team fs, f, s;
+    factor_solve_on_team(2, a, c[0], hb, b, c[1], fs);
+    factor_on_team(2, l, c[0], hb, c[1], f);
+    substitute_on_team(2, a0, c[0], hb, x, c[1], s);
+    EXPECT_TRUE(same_bits(a, a0));
+    EXPECT_TRUE(same_bits(b, b0));
+    EXPECT_TRUE(same_bits(l, a0));
+    EXPECT_TRUE(same_bits(x, b0));
+    for (const Team* t : {&fs, &f, &s}) EXPECT_EQ(t->forward_pivot, 1);
+  }
+}
+
 TYPED_TEST(BandDriver, EmptySystemDoesNothingAndSucceeds) {
   using T = TypeParam;
   warm_up_runtime();
