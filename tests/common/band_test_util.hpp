@@ -151,7 +151,10 @@ double scaled_residual(const std::vector<T>& a, std::int32_t n,
     }
     if (rnorm == 0) continue;
     if (anorm == 0 || xnorm == 0) return std::numeric_limits<double>::infinity();
-    worst = std::max(worst, rnorm / anorm / xnorm / eps);
+    // A NaN must not vanish in the maximum: it fails every bound.
+    const double ratio = rnorm / anorm / xnorm / eps;
+    if (std::isnan(ratio)) return ratio;
+    worst = std::max(worst, ratio);
   }
   return worst;
 }
