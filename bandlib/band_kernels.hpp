@@ -116,8 +116,10 @@ void forward_row_block(T* A, T* B, std::int64_t kd, std::int64_t a,
         cj[r - j] = Tr::msub(cj[r - j], ck[r - k], ajk);
     }
   }
+  // Columns left of t − hb do not reach these rows: nothing to do there.
+  const std::int64_t j_first = std::max(m, t - kd);
   // 2. Inside the previous pivot block, then scale by its diagonal.
-  for (std::int64_t j = m; j <= l; ++j) {
+  for (std::int64_t j = j_first; j <= l; ++j) {
     T* cj = column(A, j, kd);
     for (std::int64_t k = std::max(j - kd, m); k <= j - 1; ++k) {
       const T* ck = column(A, k, kd);
@@ -133,7 +135,7 @@ void forward_row_block(T* A, T* B, std::int64_t kd, std::int64_t a,
   }
   // 3. Forward elimination of the right-hand side by columns m … l.
   if (B != nullptr) {
-    for (std::int64_t j = m; j <= l; ++j) {
+    for (std::int64_t j = j_first; j <= l; ++j) {
       const T* cj = column(A, j, kd);
       const T bj = B[j - 1];
       const std::int64_t r_end = std::min(o, j + kd);
@@ -177,7 +179,9 @@ template <class T>
 void substitute_forward_block(const T* A, T* B, std::int64_t kd, std::int64_t h,
                               std::int64_t nb, std::int64_t t, std::int64_t o) {
   using Tr = ElementTraits<T>;
-  for (std::int64_t j = std::max<std::int64_t>(h - nb, 1); j <= h - 1; ++j) {
+  // Columns left of t − hb do not reach these rows.
+  const std::int64_t j_first = std::max({h - nb, t - kd, std::int64_t(1)});
+  for (std::int64_t j = j_first; j <= h - 1; ++j) {
     const T* cj = column(A, j, kd);
     const T bj = B[j - 1];
     const std::int64_t r_end = std::min(o, j + kd);
@@ -202,7 +206,8 @@ template <class T>
 void backward_row_block(const T* A, T* B, std::int64_t kd, std::int64_t d,
                         std::int64_t e, std::int64_t P, std::int64_t O) {
   using Tr = ElementTraits<T>;
-  for (std::int64_t i = P; i <= O; ++i) {
+  // Rows above d + 1 − hb do not reach the rows below d.
+  for (std::int64_t i = std::max(P, d + 1 - kd); i <= O; ++i) {
     const T* ci = column(A, i, kd);
     const std::int64_t k_end = std::min(e, i + kd);
     T s = B[i - 1];
