@@ -51,6 +51,7 @@ TYPED_TEST(BandBits, WorkersGiveTheSameBitsForEveryTeamSize) {
         const auto fs_ref = serial_solve(a0, c.n, c.hb, b0, 2 * c.nb);
         const auto s_ref = serial_solve(a0, c.n, c.hb, b0, c.nb);
         EXPECT_TRUE(same_bits(fs_a, fs_ref.l)) << "L";
+        EXPECT_TRUE(same_bits(f_a, fs_a)) << "factorization's L";
         EXPECT_TRUE(same_bits(fs_b, fs_ref.x)) << "factor-and-solve x";
         EXPECT_TRUE(same_bits(s_b, s_ref.x)) << "substitution x";
       } else {
