@@ -17,7 +17,16 @@ namespace pband {
 //   A      band matrix; overwritten by the factors of its diagonal blocks
 //   B      n × nrhs right-hand sides, column-major; overwritten by X
 //   W      workspace of 2·n·hb elements
-//   status 0 success, 1 a pivot was not positive (complex: was zero)
+//   status 0 success, 1 a pivot was not positive (complex: was zero);
+//          negative: argument -status was invalid and nothing was touched
+//          (the first one in argument order):
+//            -1 A null while n > 0          -2 n < 0
+//            -3 hb < 0                      -4 B null while n, nrhs > 0
+//            -5 nrhs < 0                    -6 W null while n, hb > 0
+// n = 0 does nothing and succeeds; nrhs = 0 factors A and leaves B alone
+// (B may then be null). Every thread of the current team takes part; the
+// blocks and the order of every operation do not depend on the team, so
+// any team size gives the same bits in A and B.
 void solve_band_system_r4(float* A, std::int32_t n, std::int32_t hb, float* B,
                           std::int32_t nrhs, float* W, std::int32_t& status);
 void solve_band_system_r8(double* A, std::int32_t n, std::int32_t hb,
@@ -52,5 +61,16 @@ void factor_diagonal_block_c16(std::complex<double>* A, std::int32_t hb,
                                double threshold,
                                std::atomic<std::int32_t>* failure_flags,
                                std::int32_t parity);
+
+namespace testing {
+
+// The process-wide block base (columns per block follow from it and hb):
+// chosen by the first solve (real 24; complex 16 for a team of up to 2,
+// else 8) and kept. Setting it fixes it for later solves; 0 or less
+// forgets it, so that the next solve chooses again.
+void set_solver_block_base(std::int32_t base);
+std::int32_t solver_block_base();
+
+}  // namespace testing
 
 }  // namespace pband
