@@ -412,7 +412,12 @@ void band_solve_worker(T*& A, std::int32_t& n, std::int32_t& hb, T*& B,
     });
     if (failed()) return;
     p = 3 - p;
-    if (next_down != 0) break;
+    // Under the mutex: threads through the barrier first may already be
+    // claiming from next_down.
+    mutex_lock(mutex);
+    const bool top = next_down != 0;
+    mutex_unlock(mutex);
+    if (top) break;
   }
 
   // Downward sweep: solve the blocks of each level, top level first.
