@@ -42,7 +42,7 @@ struct Options {
   std::vector<int> sweep_hb = {1, 2, 4, 8, 16, 32, 64};
   std::vector<int> sweep_n = {10000, 100000, 1000000, 2000000};
   // nb 1 and 2 cost a barrier every one or two columns: seconds each
-  std::vector<int> nb_list = {4, 8, 16, 32};
+  std::vector<int> nb_list = {8, 16, 32, 64};
 };
 
 void usage() {
@@ -58,7 +58,7 @@ void usage() {
       "  --sweep-hb LIST     half bandwidths of the sweep (1,2,4,8,16,32,64)\n"
       "  --sweep-n LIST      sizes of the sweep (10000,...,2000000)\n"
       "  --nb-list LIST      block widths tried for the band library"
-      " (4,8,16,32)\n"
+      " (8,16,32,64)\n"
       "  --no-main --no-nb-sweep --no-sweep --no-overhead\n"
       "  --no-sweep-openblas leave OpenBLAS out of the sweep\n"
       "  --libdir DIR        where Debian's lapack/, blas/ and\n"
@@ -198,9 +198,9 @@ struct Row {
 };
 
 void print_row_header() {
-  std::printf("%-28s %-4s %3s %4s %11s %11s %11s %4s %7s %10s %6s %s\n",
+  std::printf("%-28s %-4s %3s %4s %11s %11s %11s %4s %7s %10s %6s %7s %s\n",
               "routine", "type", "T", "nb", "median ms", "min ms", "max ms",
-              "reps", "t/ref", "rel.err", "check", "file");
+              "reps", "t/ref", "rel.err", "check", "preempt", "file");
 }
 
 bool row_ok(const Row& r) {
@@ -226,10 +226,11 @@ void print_row(const Row& r) {
     check = "ok=T1";
   if (!row_ok(r)) ++failures;
   std::printf(
-      "%-28s %-4s %3d %4s %11.3f %11.3f %11.3f %4d %7s %10.2e %6s %s\n",
+      "%-28s %-4s %3d %4s %11.3f %11.3f %11.3f %4d %7s %10.2e %6s %7.1f "
+      "%s\n",
       r.routine.c_str(), r.type.c_str(), r.team, nb, r.m.time.median * 1e3,
       r.m.time.min * 1e3, r.m.time.max * 1e3, r.m.time.count, ratio,
-      r.m.max_error, check.c_str(), r.file.c_str());
+      r.m.max_error, check.c_str(), r.m.preemptions, r.file.c_str());
   std::fflush(stdout);
 }
 
@@ -464,6 +465,7 @@ void run_sweep(const Options& o, const std::vector<LapackProvider>& providers,
   plan.warmups = 1;
   plan.min_reps = o.quick ? 1 : 3;
   plan.long_min_reps = o.quick ? 1 : 2;
+  plan.single_run_seconds = 5.0;
   plan.max_reps = o.quick ? 5 : 15;
   plan.budget_seconds = o.sweep_budget;
   std::printf("\n== Sweep: solve_band_system_r4 against spbsv, benchmark-type"
@@ -471,9 +473,12 @@ void run_sweep(const Options& o, const std::vector<LapackProvider>& providers,
   std::printf("(median ms; t/ref = time / reference spbsv; build = seconds "
               "to make the system, untimed; 1 warm-up, repetitions up to "
               "%.1f s of timed work per cell and routine, at least %d; a "
-              "warm-up over %.0f s counts, then at least %d)\n",
+              "warm-up over %.0f s counts, then at least %d, over %.0f s it "
+              "is the only run; preempt: involuntary context switches per "
+              "repetition, worst routine; load average now %s)\n",
               o.sweep_budget, plan.min_reps, plan.long_run_seconds,
-              plan.long_min_reps);
+              plan.long_min_reps, plan.single_run_seconds,
+              load_average().c_str());
   std::vector<const LapackProvider*> used;
   used.push_back(&providers[0]);
   if (o.sweep_openblas && providers.size() > 1) used.push_back(&providers[1]);
@@ -482,7 +487,7 @@ void run_sweep(const Options& o, const std::vector<LapackProvider>& providers,
   std::printf(" %11s %11s %7s %7s", "ours T=1", "ours T=all", "T1/ref",
               "all/ref");
   if (used.size() > 1) std::printf(" %7s", "OB/ref");
-  std::printf(" %4s %9s %s\n", "reps", "rel.err", "check");
+  std::printf(" %4s %9s %7s %s\n", "reps", "rel.err", "preempt", "check");
   if (out)
     std::fprintf(out,
                  "# one block per n (gnuplot index): n hb ref_spbsv "
@@ -516,11 +521,12 @@ void run_sweep(const Options& o, const std::vector<LapackProvider>& providers,
       const double ref = lapack[0].time.median;
       const double tol = tolerance<float>(lapack[0].max_error);
       bool ok = true;
-      double err = 0;
+      double err = 0, preempt = 0;
       int reps = mine[0].time.count;
       for (const Measurement* m : {&lapack[0], &mine[0], &mine[1]}) {
         ok = ok && m->status == 0 && m->max_error <= tol;
         err = std::max(err, m->max_error);
+        preempt = std::max(preempt, m->preemptions);
         reps = std::min(reps, m->time.count);
       }
       if (lapack.size() > 1)
@@ -533,7 +539,8 @@ void run_sweep(const Options& o, const std::vector<LapackProvider>& providers,
                   mine[1].time.median / ref);
       if (lapack.size() > 1)
         std::printf(" %7.3f", lapack[1].time.median / ref);
-      std::printf(" %4d %9.2e %s\n", reps, err, ok ? "ok" : "FAIL");
+      std::printf(" %4d %9.2e %7.1f %s\n", reps, err, preempt,
+                  ok ? "ok" : "FAIL");
       std::fflush(stdout);
       if (out)
         std::fprintf(out, "%d %d %.6e %.6e %.6e %.6e\n", n, hb, ref,
@@ -634,7 +641,10 @@ int run(const Options& o) {
                   n, hb, o.reps);
       std::printf("t/ref: median / median of reference LAPACK in the same "
                   "precision; rel.err: max|x-X|/max|X| over all repetitions;"
-                  " ok=T1: same bits as T=1\n");
+                  " ok=T1: same bits as T=1; preempt: involuntary context "
+                  "switches per repetition (other work on the processors); "
+                  "load average now %s\n",
+                  load_average().c_str());
       std::printf("band_factor_solve nb = %d (%s)\n", nb,
                   o.nb > 0 ? "given" : "fastest of the sweep above");
       print_row_header();

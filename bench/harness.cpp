@@ -6,6 +6,8 @@
 #include <chrono>
 #include <cmath>
 
+#include <sys/resource.h>
+
 #include "driver/benchmark.hpp"
 
 namespace pband::bench {
@@ -102,11 +104,17 @@ Measurement measure(BandSystem<T>& system, const RunPlan& plan,
                     const std::function<int()>& solve) {
   Measurement m;
   std::vector<double> times;
+  long switches = 0, last_switches = 0;
   auto one = [&](bool keep) {
     system.restore();
+    rusage u0{}, u1{};
+    getrusage(RUSAGE_SELF, &u0);
     const double t0 = now_seconds();
     const int status = solve();
     const double t = now_seconds() - t0;
+    getrusage(RUSAGE_SELF, &u1);
+    last_switches = u1.ru_nivcsw - u0.ru_nivcsw;
+    if (keep) switches += last_switches;
     if (status != 0 && m.status == 0) m.status = status;
     m.max_error = std::max(
         m.max_error, max_relative_error(system.B, system.X, system.n));
@@ -120,8 +128,9 @@ Measurement measure(BandSystem<T>& system, const RunPlan& plan,
     const double t = one(false);
     if (t >= plan.long_run_seconds && w == plan.warmups - 1) {
       times.push_back(t);
+      switches += last_switches;
       timed += t;
-      min_reps = plan.long_min_reps;
+      min_reps = t >= plan.single_run_seconds ? 1 : plan.long_min_reps;
     }
   }
   while (static_cast<int>(times.size()) < plan.max_reps) {
@@ -130,6 +139,7 @@ Measurement measure(BandSystem<T>& system, const RunPlan& plan,
     timed += one(true);
   }
   m.time = summarize(times);
+  if (!times.empty()) m.preemptions = double(switches) / times.size();
   return m;
 }
 

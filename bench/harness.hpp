@@ -4,6 +4,7 @@
 // from printing fast numbers (status, error of x against X, same bits).
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -62,12 +63,17 @@ struct RunPlan {
   // it keeps the biggest cases to a few seconds each.
   double long_run_seconds = 1.0;
   int long_min_reps = 3;
+  // A warm-up at least this long is the only repetition.
+  double single_run_seconds = INFINITY;
 };
 
 struct Measurement {
   Stats time;
   int status = 0;           // first non-zero status seen, else 0
   double max_error = 0;     // worst over every repetition
+  // Involuntary context switches of the process per timed repetition:
+  // how often other work took a processor away, i.e. how noisy it was.
+  double preemptions = 0;
 };
 
 // Times `solve` (returns its status) on `system`, restoring A and B before

@@ -87,6 +87,11 @@ TEST(Measure, LongWarmUpCountsAsARepetitionAndBudgetAddsReps) {
   };
   EXPECT_EQ(measure<float>(s, plan, solve).time.count, 3);
   EXPECT_EQ(calls, 3);
+  plan.single_run_seconds = 0;  // and "very long": the warm-up is all
+  calls = 0;
+  EXPECT_EQ(measure<float>(s, plan, solve).time.count, 1);
+  EXPECT_EQ(calls, 1);
+  plan.single_run_seconds = INFINITY;
   plan.long_run_seconds = 1e9;
   plan.budget_seconds = 1e9;  // never reached: max_reps bounds it
   calls = 0;

@@ -4,8 +4,13 @@
 # Installs what is missing, builds the `bench` preset, runs the comparison
 # into bench/out/results.txt and draws bench/out/*.png with gnuplot.
 #
-#   scripts/compare.sh [--install-only] [--no-run] [options of pband_compare]
-#   e.g. scripts/compare.sh --quick        (about a minute, fewer repetitions)
+#   scripts/compare.sh [--install-only] [--no-run] [--wait-quiet]
+#                      [options of pband_compare, see --help]
+#   e.g. scripts/compare.sh --quick        (a minute or two)
+#        scripts/compare.sh --wait-quiet   (full run, about five minutes,
+#                                           once the load average is low)
+# Times on a shared machine are only as good as its quiet: the table shows
+# the load average and, per row, how often the process was preempted.
 #
 # Installing OpenBLAS registers it as Debian's liblapack.so.3 / libblas.so.3
 # alternative with a higher priority than reference LAPACK/BLAS, which would
@@ -20,11 +25,13 @@ cd "$(dirname "$0")/.."
 
 install_only=0
 run=1
+wait_quiet=0
 args=()
 for a in "$@"; do
   case "$a" in
     --install-only) install_only=1 ;;
     --no-run) run=0 ;;
+    --wait-quiet) wait_quiet=1 ;;
     *) args+=("$a") ;;
   esac
 done
@@ -83,13 +90,23 @@ fi
 [ "$install_only" -eq 1 ] && exit 0
 
 # --- build ---------------------------------------------------------------------
-cmake --preset bench >/dev/null
+# tests are not needed here; a half-edited test folder must not stop it
+cmake --preset bench -DPBAND_BUILD_TESTS=OFF >/dev/null
 cmake --build --preset bench --target pband_compare
 [ "$run" -eq 1 ] || exit 0
 
 # --- run -----------------------------------------------------------------------
 out=bench/out
 mkdir -p "$out"
+if [ "$wait_quiet" -eq 1 ]; then
+  # the 1-minute load average, for at most 15 minutes
+  for _ in $(seq 90); do
+    load="$(cut -d' ' -f1 /proc/loadavg)"
+    awk -v l="$load" 'BEGIN { exit !(l < 0.7) }' && break
+    echo "waiting for a quiet machine (load average $load)"
+    sleep 10
+  done
+fi
 echo "load before the run: $(cut -d' ' -f1-3 /proc/loadavg)"
 build/bench/bench/pband_compare --data-dir "$out" "${args[@]+"${args[@]}"}" \
   | tee "$out/results.txt"
