@@ -26,7 +26,9 @@ namespace pband {
 // n = 0 does nothing and succeeds; nrhs = 0 factors A and leaves B alone
 // (B may then be null). Every thread of the current team takes part; the
 // blocks and the order of every operation do not depend on the team, so
-// any team size gives the same bits in A and B.
+// any team size gives the same bits in A and B. Without its mutex, its two
+// barrier slots or some of its threads, a solve goes on with the threads
+// it has, down to the caller alone.
 void solve_band_system_r4(float* A, std::int32_t n, std::int32_t hb, float* B,
                           std::int32_t nrhs, float* W, std::int32_t& status);
 void solve_band_system_r8(double* A, std::int32_t n, std::int32_t hb,
