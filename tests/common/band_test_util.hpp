@@ -69,8 +69,12 @@ inline std::int64_t pos(std::int64_t i, std::int64_t j, std::int64_t hb) {
 template <class T>
 T random_value(std::mt19937_64& rng) {
   std::uniform_real_distribution<double> u(-1.0, 1.0);
-  if constexpr (IsComplex<T>::value)
-    return T(Real<T>(u(rng)), Real<T>(u(rng)));
+  if constexpr (IsComplex<T>::value) {
+    // Sequenced draws: the same data from every compiler.
+    const Real<T> re = Real<T>(u(rng));
+    const Real<T> im = Real<T>(u(rng));
+    return T(re, im);
+  }
   else
     return T(u(rng));
 }
