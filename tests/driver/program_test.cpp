@@ -10,13 +10,13 @@
 
 namespace {
 
-struct Run {
+struct ProgramRun {
   std::string out;
   int status = -1;
 };
 
-Run run_pinned(const char* cpus) {
-  Run run;
+ProgramRun run_pinned(const char* cpus) {
+  ProgramRun run;
   const std::string command = std::string("taskset -c ") + cpus + " " +
                               PBAND_BENCH1_PATH + " 2>&1";
   std::FILE* pipe = ::popen(command.c_str(), "r");
@@ -47,7 +47,7 @@ bool has_processors(int count) {
 }
 
 TEST(Program, OneProcessor) {
-  const Run run = run_pinned("0");
+  const ProgramRun run = run_pinned("0");
   EXPECT_EQ(run.status, 0);
   EXPECT_TRUE(std::regex_match(
       run.out, std::regex(kHead + "\r\n Processor:  1\r\n" + timing_lines() + "\r\n")))
@@ -56,7 +56,7 @@ TEST(Program, OneProcessor) {
 
 TEST(Program, TwoProcessors) {
   if (!has_processors(2)) GTEST_SKIP() << "fewer than two processors";
-  const Run run = run_pinned("0,1");
+  const ProgramRun run = run_pinned("0,1");
   EXPECT_EQ(run.status, 0);
   EXPECT_TRUE(std::regex_match(
       run.out, std::regex(kHead + "\r\n Processor:  1\r\n" + timing_lines() +
