@@ -38,7 +38,7 @@ std::string timing_lines() {
 }
 
 const std::string kHead =
-    " number of equations:    2000000\r\n"
+    " number of equations:      2000000\r\n"
     " Half bandwidth:            8\r\n";
 
 bool has_processors(int count) {
