@@ -1,0 +1,25 @@
+// Defines the suffixed entry points of one element type as forwarders to
+// the shared templates, so each per-type source is a single line of it.
+#pragma once
+
+#include <atomic>
+#include <complex>
+#include <cstdint>
+
+#include "solver/band_solve_kernel.hpp"
+#include "solver/band_solver.hpp"
+
+// SUFFIX: r4, r8, c8 or c16; T: the element type.
+#define PBAND_SOLVER_MEMBERS(SUFFIX, T)                                      \
+  void solve_band_system_##SUFFIX(T* A, std::int32_t n, std::int32_t hb,     \
+                                  T* B, std::int32_t nrhs, T* W,             \
+                                  std::int32_t& status) {                    \
+    solve_band_system<T>(A, n, hb, B, nrhs, W, status);                      \
+  }                                                                          \
+  void factor_diagonal_block_##SUFFIX(                                       \
+      T* A, std::int32_t hb, std::int32_t first, std::int32_t last,          \
+      RealOf<T> threshold, std::atomic<std::int32_t>* failure_flags,         \
+      std::int32_t parity) {                                                 \
+    factor_diagonal_block<T>(A, hb, first, last, threshold, failure_flags,   \
+                             parity);                                        \
+  }
