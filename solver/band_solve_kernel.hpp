@@ -6,10 +6,12 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
+#include <cstring>
 
 #include "runtime/runtime.hpp"
 #include "solver/element_traits.hpp"
 #include "solver/factor_diagonal_block.hpp"
+#include "solver/simd_lanes.hpp"
 
 namespace pband {
 
@@ -17,6 +19,9 @@ namespace pband {
 void select_solver_tuning_real();
 void select_solver_tuning_complex();
 std::int32_t current_block_base();
+// Instruction set the kernels use: 0 baseline x86-64, 1 AVX2, 2 AVX-512
+// (F, VL, BW, DQ); the widest the processor has unless a test chose one.
+std::int32_t solver_isa();
 
 // Columns per block: max(base² / max(hb, 1), hb + 1). Never more than n,
 // which changes nothing (one block either way) and keeps a huge hb from
@@ -29,6 +34,10 @@ inline std::int32_t band_block_size(std::int32_t base, std::int32_t n,
   return static_cast<std::int32_t>(
       std::min<std::int64_t>(size, std::max<std::int32_t>(n, 1)));
 }
+
+// Half bandwidth known at compile time (0, 1, 2, …) or kAnyHb: read from
+// the arrays. Fixed widths let the compiler unroll the short band loops.
+inline constexpr int kAnyHb = -1;
 
 // The arrays of one solve and the indexing of each, 1-based as in the
 // formulas; every position is formed in 64 bits.
@@ -47,6 +56,10 @@ struct BandArrays {
 
   // Column j of the band from its diagonal: element (i, j) at [i - j].
   T* col(std::int64_t j) const { return a + band_pos(j, j, hb); }
+  template <int HB>
+  T* column(std::int64_t j) const {
+    return a + (j - 1) * (half_band<HB>() + 1);
+  }
   T* cpl(std::int64_t i, std::int64_t k) const {
     return coupling + ((k - 1) * n + (i - 1));
   }
@@ -59,37 +72,88 @@ struct BandArrays {
   std::int64_t last(std::int64_t c) const {
     return std::min(n, c + block_size - 1);
   }
+  template <int HB>
+  std::int64_t half_band() const {
+    if constexpr (HB >= 0)
+      return HB;
+    else
+      return hb;
+  }
 };
 
 // v(c … end) := L⁻¹·v with L the factor of the block's diagonal in A;
 // v points at row c. Column by column: divide, then reduce the rows below.
-template <class T>
+template <class T, int HB = kAnyHb>
 void forward_solve_block(const BandArrays<T>& s, std::int64_t c,
                          std::int64_t end, T* v) {
   using Tr = ElementTraits<T>;
-  for (std::int64_t i = c; i <= end; ++i) {
-    const T* li = s.col(i);
+  const std::int64_t hb = s.template half_band<HB>();
+  const T* li = s.template column<HB>(c);
+  for (std::int64_t i = c; i <= end; ++i, li += hb + 1) {
     T* vi = v + (i - c);
     const T x = Tr::div(vi[0], li[0]);
     vi[0] = x;
-    const std::int64_t m = std::min(s.hb, end - i);
+    const std::int64_t m = std::min(hb, end - i);
     for (std::int64_t r = 1; r <= m; ++r) vi[r] = Tr::msub(vi[r], li[r], x);
   }
 }
 
 // x(c … end) := L⁻ᵀ·x, rows from the last up: each row subtracts the
 // products with the rows below it in increasing order, then divides.
-template <class T>
+template <class T, int HB = kAnyHb>
 void backward_solve_block(const BandArrays<T>& s, std::int64_t c,
                           std::int64_t end, T* x) {
   using Tr = ElementTraits<T>;
-  for (std::int64_t i = end; i >= c; --i) {
-    const T* li = s.col(i);
+  const std::int64_t hb = s.template half_band<HB>();
+  const T* li = s.template column<HB>(end);
+  for (std::int64_t i = end; i >= c; --i, li -= hb + 1) {
     T* xi = x + (i - c);
     T t = xi[0];
-    const std::int64_t m = std::min(s.hb, end - i);
+    const std::int64_t m = std::min(hb, end - i);
     for (std::int64_t k = 1; k <= m; ++k) t = Tr::msub(t, li[k], xi[k]);
     xi[0] = Tr::div(t, li[0]);
+  }
+}
+
+// Right coupling of block [c, end] with its right neighbour nd columns
+// away, formed in the rows of the neighbour's head; column k belongs to
+// this block's tail column end - hb + k. At level 1 it is first copied
+// from the band.
+template <class T, int HB = kAnyHb>
+void right_coupling(const BandArrays<T>& s, std::int64_t c,
+                    std::int64_t end, std::int64_t w, std::int64_t nd) {
+  using Tr = ElementTraits<T>;
+  const std::int64_t hb = s.template half_band<HB>();
+  const std::int64_t head = c + nd;
+  const std::int64_t head_end = std::min(s.n, head + hb - 1);
+  const std::int64_t rows = head_end - head + 1;
+  const std::int64_t t0 = end - hb;
+  if (w == 1) {
+    for (std::int64_t k = 1; k <= hb; ++k) {
+      const std::int64_t j = t0 + k;
+      const T* aj = s.template column<HB>(j);
+      T* v = s.cpl(head, k);
+      const std::int64_t band_end = std::min(s.n, j + hb);
+      for (std::int64_t i = head; i <= band_end; ++i)
+        v[i - head] = aj[i - j];
+      for (std::int64_t i = band_end + 1; i <= head_end; ++i)
+        v[i - head] = Tr::zero();
+    }
+  }
+  // C·Lᵀ = K' column by column over the tail.
+  for (std::int64_t jj = 1; jj <= hb; ++jj) {
+    const std::int64_t j = t0 + jj;
+    const T* lj = s.template column<HB>(j);
+    T* vj = s.cpl(head, jj);
+    const T d = lj[0];
+    for (std::int64_t r = 0; r < rows; ++r) vj[r] = Tr::div(vj[r], d);
+    const std::int64_t k_end = std::min(j + hb, end);
+    for (std::int64_t k = j + 1; k <= k_end; ++k) {
+      T* vk = s.cpl(head, k - t0);
+      const T lkj = lj[k - j];
+      for (std::int64_t r = 0; r < rows; ++r)
+        vk[r] = Tr::msub(vk[r], lkj, vj[r]);
+    }
   }
 }
 
@@ -98,7 +162,7 @@ void backward_solve_block(const BandArrays<T>& s, std::int64_t c,
 // the left spike S = L⁻¹·K in the block's coupling rows and the right
 // coupling C = K'·L⁻ᵀ in the right neighbour's head rows, and forward-
 // substitute the right-hand sides. False when a pivot of this phase failed.
-template <class T>
+template <class T, int HB = kAnyHb>
 bool factor_phase_block(const BandArrays<T>& s, std::int64_t c,
                         std::int64_t w, std::int64_t nd,
                         std::int64_t level_first, RealOf<T> threshold,
@@ -106,11 +170,9 @@ bool factor_phase_block(const BandArrays<T>& s, std::int64_t c,
                         std::int32_t parity) {
   using Tr = ElementTraits<T>;
   const std::int64_t end = s.last(c);
-  const std::int64_t hb = s.hb;
-  factor_diagonal_block(s.a, static_cast<std::int32_t>(hb),
-                        static_cast<std::int32_t>(c),
-                        static_cast<std::int32_t>(end), threshold,
-                        failure_flags, parity);
+  const std::int64_t hb = s.template half_band<HB>();
+  factor_band_columns<T, HB>(s.a, hb, c, end, threshold, failure_flags,
+                             parity);
   if (failure_flags[parity - 1].load(std::memory_order_relaxed) != 0)
     return false;
 
@@ -120,7 +182,7 @@ bool factor_phase_block(const BandArrays<T>& s, std::int64_t c,
     if (w == 1) {
       for (std::int64_t k = 1; k <= hb; ++k) {
         const std::int64_t j = c - hb - 1 + k;
-        const T* aj = s.col(j);
+        const T* aj = s.template column<HB>(j);
         T* v = s.cpl(c, k);
         const std::int64_t band_end = std::min(j + hb, end);
         for (std::int64_t i = c; i <= band_end; ++i) v[i - c] = aj[i - j];
@@ -129,47 +191,12 @@ bool factor_phase_block(const BandArrays<T>& s, std::int64_t c,
       }
     }
     for (std::int64_t k = 1; k <= hb; ++k)
-      forward_solve_block(s, c, end, s.cpl(c, k));
+      forward_solve_block<T, HB>(s, c, end, s.cpl(c, k));
   }
 
-  // Right coupling, in the rows of the right neighbour's head; column k
-  // belongs to this block's tail column end - hb + k.
-  if (hb > 0 && c + nd <= s.n) {
-    const std::int64_t head = c + nd;
-    const std::int64_t head_end = std::min(s.n, head + hb - 1);
-    const std::int64_t rows = head_end - head + 1;
-    const std::int64_t t0 = end - hb;
-    if (w == 1) {
-      for (std::int64_t k = 1; k <= hb; ++k) {
-        const std::int64_t j = t0 + k;
-        const T* aj = s.col(j);
-        T* v = s.cpl(head, k);
-        const std::int64_t band_end = std::min(s.n, j + hb);
-        for (std::int64_t i = head; i <= band_end; ++i)
-          v[i - head] = aj[i - j];
-        for (std::int64_t i = band_end + 1; i <= head_end; ++i)
-          v[i - head] = Tr::zero();
-      }
-    }
-    // C·Lᵀ = K' column by column over the tail.
-    for (std::int64_t jj = 1; jj <= hb; ++jj) {
-      const std::int64_t j = t0 + jj;
-      const T* lj = s.col(j);
-      T* vj = s.cpl(head, jj);
-      const T d = lj[0];
-      for (std::int64_t r = 0; r < rows; ++r) vj[r] = Tr::div(vj[r], d);
-      const std::int64_t k_end = std::min(j + hb, end);
-      for (std::int64_t k = j + 1; k <= k_end; ++k) {
-        T* vk = s.cpl(head, k - t0);
-        const T lkj = lj[k - j];
-        for (std::int64_t r = 0; r < rows; ++r)
-          vk[r] = Tr::msub(vk[r], lkj, vj[r]);
-      }
-    }
-  }
-
+  if (hb > 0 && c + nd <= s.n) right_coupling<T, HB>(s, c, end, w, nd);
   for (std::int64_t q = 1; q <= s.nrhs; ++q)
-    forward_solve_block(s, c, end, s.rhs(c, q));
+    forward_solve_block<T, HB>(s, c, end, s.rhs(c, q));
   return true;
 }
 
@@ -179,11 +206,11 @@ bool factor_phase_block(const BandArrays<T>& s, std::int64_t c,
 //
 //     Q tail | P ......... P tail | E head ... E tail | R ......
 //            |<-------- S_P ----->|<- C_P ->|          |<- S_R ->
-template <class T>
+template <class T, int HB = kAnyHb>
 void update_phase_block(const BandArrays<T>& s, std::int64_t c,
                         std::int64_t nd, std::int64_t level_first) {
   using Tr = ElementTraits<T>;
-  const std::int64_t hb = s.hb;
+  const std::int64_t hb = s.template half_band<HB>();
   if (hb == 0) return;
   const std::int64_t end = s.last(c);
 
@@ -194,7 +221,7 @@ void update_phase_block(const BandArrays<T>& s, std::int64_t c,
     const std::int64_t rows = s.last(r0) - r0 + 1;
     const std::int64_t t0 = end - hb;
     for (std::int64_t j = 1; j <= hb; ++j) {
-      T* aj = s.col(t0 + j);
+      T* aj = s.template column<HB>(t0 + j);
       const T* sj = s.cpl(r0, j);
       for (std::int64_t k = j; k <= hb; ++k) {
         const T* sk = s.cpl(r0, k);
@@ -226,7 +253,7 @@ void update_phase_block(const BandArrays<T>& s, std::int64_t c,
   for (std::int64_t k = 1; k <= hb; ++k) {
     const T* ck = s.cpl(c, k);
     for (std::int64_t j = 0; j < head_rows; ++j) {
-      T* aj = s.col(c + j);
+      T* aj = s.template column<HB>(c + j);
       const T cjk = ck[j];
       for (std::int64_t i = j; i < head_rows; ++i)
         aj[i - j] = Tr::msub(aj[i - j], ck[i], cjk);
@@ -254,7 +281,7 @@ void update_phase_block(const BandArrays<T>& s, std::int64_t c,
   // the row of C_P buffered in the band slots A(c … c+hb-1, c-1), which
   // nothing reads after level 1.
   if (p0 <= level_first) return;
-  T* buf = s.col(c - 1) + 1;
+  T* buf = s.template column<HB>(c - 1) + 1;
   for (std::int64_t i = c; i <= head_end; ++i) {
     for (std::int64_t k = 1; k <= hb; ++k) {
       T* e = s.cpl(i, k);
@@ -278,11 +305,11 @@ void update_phase_block(const BandArrays<T>& s, std::int64_t c,
 
 // Back-substitution phase on block [c, end], its neighbours nd columns
 // away already solved: y - S·x(P's tail) - Cᵀ·x(R's head), then L⁻ᵀ.
-template <class T>
+template <class T, int HB = kAnyHb>
 void back_substitution_block(const BandArrays<T>& s, std::int64_t c,
                              std::int64_t nd) {
   using Tr = ElementTraits<T>;
-  const std::int64_t hb = s.hb;
+  const std::int64_t hb = s.template half_band<HB>();
   const std::int64_t end = s.last(c);
   const std::int64_t len = end - c + 1;
   const bool left = hb > 0 && c - nd >= 1;
@@ -309,7 +336,390 @@ void back_substitution_block(const BandArrays<T>& s, std::int64_t c,
           xt[k] = Tr::msub(xt[k], sv[k], xv);
       }
     }
-    backward_solve_block(s, c, end, x);
+    backward_solve_block<T, HB>(s, c, end, x);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Vector forms of the factor and update operations for the real types and
+// a fixed half bandwidth: the same operations on every element in the same
+// order, computed HB independent elements at a time (the hb spike columns,
+// the rows of a coupling column, the tail columns of a sum). Blocks too
+// short or too long for them take the general forms.
+// ---------------------------------------------------------------------------
+
+// Elements of the per-block scratch (the left spike, row by row).
+inline constexpr std::int64_t kLaneScratch = 4096;
+
+// Factor phase, fused: column j of the diagonal block is factored left-
+// looking, then row j of the left spike (held row-major, one vector a
+// row) and of the first right-hand side are divided by the pivot and
+// reduced below it. The spike and that right-hand side are written back
+// only when the whole block succeeded.
+template <class T, int HB>
+bool factor_phase_block_lanes(const BandArrays<T>& s, std::int64_t c,
+                              std::int64_t w, std::int64_t nd,
+                              std::int64_t level_first, RealOf<T> threshold,
+                              std::atomic<std::int32_t>* failure_flags,
+                              std::int32_t parity) {
+  using Tr = ElementTraits<T>;
+  using L = Lanes<T, HB>;
+  using V = typename L::V;
+  constexpr std::int64_t S = HB + 1;  // column stride of the band
+  const std::int64_t end = s.last(c);
+  const std::int64_t len = end - c + 1;
+  if (len < 2 * HB + 1 || len * HB > kLaneScratch)
+    return factor_phase_block<T, HB>(s, c, w, nd, level_first, threshold,
+                                     failure_flags, parity);
+  const bool left = c - nd >= level_first;
+  const bool rhs = s.nrhs > 0;
+  alignas(64) T v[kLaneScratch];
+  alignas(64) T y[kLaneScratch / HB];
+
+  // K, row-major. At level 1 from the band: only its first HB rows are
+  // non-zero, column k from the left neighbour's tail column c-HB-1+k.
+  if (left) {
+    if (w == 1) {
+      for (std::int64_t i = 0; i < len * HB; ++i) v[i] = Tr::zero();
+      for (std::int64_t k = 1; k <= HB; ++k) {
+        const T* aj = s.template column<HB>(c - HB - 1 + k) + (HB + 1 - k);
+        for (std::int64_t i = 0; i < k; ++i) v[i * HB + k - 1] = aj[i];
+      }
+    } else {
+      for (std::int64_t k = 1; k <= HB; ++k) {
+        const T* src = s.cpl(c, k);
+        for (std::int64_t i = 0; i < len; ++i) v[i * HB + k - 1] = src[i];
+      }
+    }
+  }
+  if (rhs) std::memcpy(y, s.rhs(c, 1), sizeof(T) * len);
+
+  // Divides spike and right-hand-side row i by the pivot and reduces the
+  // rows below it by lower(r) = L(j + r, j) times it.
+  auto substitute = [&](std::int64_t i, T root, auto lower) {
+    const std::int64_t m = std::min<std::int64_t>(HB, len - 1 - i);
+    if (left) {
+      V vi;
+      L::load(vi, v + i * HB);
+      vi = vi / root;
+      L::store(v + i * HB, vi);
+      for (std::int64_t r = 1; r <= m; ++r) {
+        V vr;
+        L::load(vr, v + (i + r) * HB);
+        vr = vr - vi * lower(r);
+        L::store(v + (i + r) * HB, vr);
+      }
+    }
+    if (rhs) {
+      const T x = Tr::div(y[i], root);
+      y[i] = x;
+      for (std::int64_t r = 1; r <= m; ++r)
+        y[i + r] = Tr::msub(y[i + r], lower(r), x);
+    }
+  };
+  auto fail = [&](std::int64_t) {
+    failure_flags[parity - 1].store(1, std::memory_order_relaxed);
+    return false;
+  };
+
+  T* cj = s.template column<HB>(c);
+  for (std::int64_t i = 0; i < len; ++i, cj += S) {
+    if (i + HB < len) {
+      // Rows j+1 … j+HB as one vector; the update from column j-d reaches
+      // its first HB-d of them. Terms in increasing column, as scalar.
+      T dj = cj[0];
+      V bj;
+      L::load(bj, cj + 1);
+      for (int d = HB; d >= 1; --d) {
+        if (i < d) continue;
+        const T* ck = cj - d * S;
+        const T a = ck[d];
+        dj = Tr::msub(dj, ck[d], a);
+        V lk;
+        L::load(lk, ck + d + 1);
+        V nb = bj - lk * a;
+        L::keep_after(nb, bj, HB - d);
+        bj = nb;
+      }
+      if (Tr::modulus(dj) <= threshold) {
+        cj[0] = dj;
+        L::store(cj + 1, bj);
+        return fail(i);
+      }
+      const T root = Tr::sqrt(dj);
+      cj[0] = root;
+      bj = bj / root;
+      L::store(cj + 1, bj);
+      substitute(i, root, [&](std::int64_t r) { return bj[r - 1]; });
+    } else {
+      // The last HB columns: rows past the block stay untouched.
+      const std::int64_t j = c + i;
+      for (std::int64_t k = std::max(c, j - HB); k < j; ++k) {
+        const T* ck = cj - (j - k) * S;
+        const T ajk = ck[j - k];
+        const std::int64_t i_end = std::min(k + HB, end);
+        for (std::int64_t r = j; r <= i_end; ++r)
+          cj[r - j] = Tr::msub(cj[r - j], ck[r - k], ajk);
+      }
+      if (Tr::modulus(cj[0]) <= threshold) return fail(i);
+      const T root = Tr::sqrt(cj[0]);
+      cj[0] = root;
+      for (std::int64_t r = 1; r <= end - j; ++r)
+        cj[r] = Tr::div(cj[r], root);
+      substitute(i, root, [&](std::int64_t r) { return cj[r]; });
+    }
+  }
+  if (failure_flags[parity - 1].load(std::memory_order_relaxed) != 0)
+    return false;
+
+  if (left) {
+    for (std::int64_t k = 1; k <= HB; ++k) {
+      T* dst = s.cpl(c, k);
+      for (std::int64_t i = 0; i < len; ++i) dst[i] = v[i * HB + k - 1];
+    }
+  }
+  if (rhs) std::memcpy(s.rhs(c, 1), y, sizeof(T) * len);
+  for (std::int64_t q = 2; q <= s.nrhs; ++q)
+    forward_solve_block<T, HB>(s, c, end, s.rhs(c, q));
+
+  if (c + nd <= s.n) {
+    const std::int64_t head = c + nd;
+    if (head + HB - 1 <= s.n) {
+      // C·Lᵀ = K' with the head's HB rows of a coupling column as one
+      // vector; at level 1, K' comes from the band below the tail.
+      const std::int64_t t0 = end - HB;
+      T* base = s.cpl(head, 1);
+      V col[HB];
+      for (int k = 0; k < HB; ++k) {
+        if (w == 1) {
+          const std::int64_t j = t0 + 1 + k;
+          const T* aj = s.template column<HB>(j);
+          L::zero(col[k]);
+          const std::int64_t band_end = std::min(s.n, j + HB);
+          for (std::int64_t i = head; i <= band_end; ++i)
+            col[k][i - head] = aj[i - j];
+        } else {
+          L::load(col[k], base + k * s.n);
+        }
+      }
+      const T* lj = s.template column<HB>(t0 + 1);
+      for (int jj = 0; jj < HB; ++jj, lj += S) {
+        col[jj] = col[jj] / lj[0];
+        for (int k = jj + 1; k < HB; ++k)
+          col[k] = col[k] - col[jj] * lj[k - jj];
+      }
+      for (int k = 0; k < HB; ++k) L::store(base + k * s.n, col[k]);
+    } else {
+      right_coupling<T, HB>(s, c, end, w, nd);
+    }
+  }
+  return true;
+}
+
+// Update phase: the sums over R's rows for all tail columns at once (one
+// accumulator vector per tail column, each lane a sum of its own, formed
+// from zero in increasing row), the head's rank-one updates a column at a
+// time, and the new coupling row by row with the row as one vector.
+template <class T, int HB>
+void update_phase_block_lanes(const BandArrays<T>& s, std::int64_t c,
+                              std::int64_t nd, std::int64_t level_first) {
+  using Tr = ElementTraits<T>;
+  using L = Lanes<T, HB>;
+  using V = typename L::V;
+  const std::int64_t end = s.last(c);
+  if (end - c + 1 < 2 * HB + 1)
+    return update_phase_block<T, HB>(s, c, nd, level_first);
+  const std::int64_t n = s.n;
+  const std::int64_t t0 = end - HB;
+
+  if (c + nd <= n) {
+    const std::int64_t r0 = c + nd;
+    const std::int64_t rows = s.last(r0) - r0 + 1;
+    const T* sr = s.cpl(r0, 1);
+    V acc[HB];
+    for (int j = 0; j < HB; ++j) L::zero(acc[j]);
+    const bool rhs = s.nrhs > 0;
+    V bt;
+    L::zero(bt);
+    const T* y = s.rhs(r0, 1);
+    if (rhs) L::load(bt, s.rhs(t0 + 1, 1));
+    for (std::int64_t i = 0; i < rows; ++i) {
+      V row;
+      for (int k = 0; k < HB; ++k) row[k] = sr[k * n + i];
+      for (int j = 0; j < HB; ++j) acc[j] = acc[j] + row * row[j];
+      if (rhs) bt = bt - row * y[i];
+    }
+    for (int j = 0; j < HB; ++j) {
+      T* aj = s.template column<HB>(t0 + 1 + j);
+      for (int k = j; k < HB; ++k) aj[k - j] = Tr::sub(aj[k - j], acc[j][k]);
+    }
+    if (rhs) L::store(s.rhs(t0 + 1, 1), bt);
+    for (std::int64_t q = 2; q <= s.nrhs; ++q) {
+      const T* yq = s.rhs(r0, q);
+      T* b = s.rhs(t0 + 1, q);
+      for (int k = 0; k < HB; ++k) {
+        const T* sk = sr + k * n;
+        T t = b[k];
+        for (std::int64_t i = 0; i < rows; ++i) t = Tr::msub(t, sk[i], yq[i]);
+        b[k] = t;
+      }
+    }
+  }
+
+  if (c - nd < level_first) return;
+  const std::int64_t p0 = c - nd;
+  const std::int64_t p_tail = p0 + s.block_size - HB;
+  // Head block -= C_P·C_Pᵀ: column j's rows j … HB-1 as one vector, the
+  // rank-one terms in increasing coupling column.
+  T* cp = s.cpl(c, 1);
+  for (int j = 0; j < HB; ++j) {
+    T* aj = s.template column<HB>(c + j);
+    V col;
+    L::load(col, aj);
+    for (int k = 0; k < HB; ++k) {
+      const T* ck = cp + k * n + j;
+      V cv;
+      L::load(cv, ck);
+      V nc = col - cv * ck[0];
+      L::keep_after(nc, col, HB - j);
+      col = nc;
+    }
+    L::store(aj, col);
+  }
+  for (std::int64_t q = 1; q <= s.nrhs; ++q) {
+    const T* yp = s.rhs(p_tail, q);
+    V bh;
+    L::load(bh, s.rhs(c, q));
+    for (int k = 0; k < HB; ++k) {
+      V ck;
+      L::load(ck, cp + k * n);
+      bh = bh - ck * yp[k];
+    }
+    L::store(s.rhs(c, q), bh);
+  }
+  const std::int64_t p_end = p0 + s.block_size - 1;
+  for (int r = 0; r < HB; ++r) {
+    T* sv = s.sav(1, p_end + 1 + r);
+    for (int k = 0; k < HB; ++k) sv[k] = cp[k * n + r];
+  }
+
+  if (p0 <= level_first) return;
+  // -C_P·S_P(P's tail rows), row by row; the last row of C_P stays in the
+  // band slots A(c … c+HB-1, c-1) as the row-by-row buffer leaves it.
+  V sp[HB];
+  for (int m = 0; m < HB; ++m)
+    for (int k = 0; k < HB; ++k) sp[m][k] = s.cpl(p_tail + m, k + 1)[0];
+  T buf[HB];
+  for (int i = 0; i < HB; ++i) {
+    for (int k = 0; k < HB; ++k) buf[k] = cp[k * n + i];
+    V e;
+    L::zero(e);
+    for (int m = 0; m < HB; ++m) e = e - sp[m] * buf[m];
+    for (int k = 0; k < HB; ++k) cp[k * n + i] = e[k];
+  }
+  std::memcpy(s.template column<HB>(c - 1) + 1, buf, sizeof buf);
+  for (std::int64_t k = 1; k <= HB; ++k) {
+    T* v = s.cpl(1, k);
+    for (std::int64_t i = c + HB; i <= end; ++i) v[i - 1] = Tr::zero();
+  }
+}
+
+// The three block operations of one solve, chosen once per solve for its
+// half bandwidth and the processor's instruction set.
+template <class T>
+struct BlockOps {
+  bool (*factor)(const BandArrays<T>&, std::int64_t c, std::int64_t w,
+                 std::int64_t nd, std::int64_t level_first,
+                 RealOf<T> threshold,
+                 std::atomic<std::int32_t>* failure_flags,
+                 std::int32_t parity);
+  void (*update)(const BandArrays<T>&, std::int64_t c, std::int64_t nd,
+                 std::int64_t level_first);
+  void (*back)(const BandArrays<T>&, std::int64_t c, std::int64_t nd);
+};
+
+// The vector forms where they exist (real types, half bandwidth 4 or
+// more), the general ones elsewhere.
+template <class T, int HB>
+inline constexpr bool kHasLanes = !ElementTraits<T>::is_complex && HB >= 4;
+
+template <class T, int HB>
+bool factor_best(const BandArrays<T>& s, std::int64_t c, std::int64_t w,
+                 std::int64_t nd, std::int64_t level_first,
+                 RealOf<T> threshold, std::atomic<std::int32_t>* flags,
+                 std::int32_t parity) {
+  if constexpr (kHasLanes<T, HB>)
+    return factor_phase_block_lanes<T, HB>(s, c, w, nd, level_first,
+                                           threshold, flags, parity);
+  else
+    return factor_phase_block<T, HB>(s, c, w, nd, level_first, threshold,
+                                     flags, parity);
+}
+
+template <class T, int HB>
+void update_best(const BandArrays<T>& s, std::int64_t c, std::int64_t nd,
+                 std::int64_t level_first) {
+  if constexpr (kHasLanes<T, HB>)
+    update_phase_block_lanes<T, HB>(s, c, nd, level_first);
+  else
+    update_phase_block<T, HB>(s, c, nd, level_first);
+}
+
+// One copy of the three operations per instruction set: each wrapper has
+// everything it calls inlined (flatten) and compiled for its target. The
+// baseline is plain x86-64; the wider ones run only where the processor
+// has them (solver_isa).
+#define PBAND_BLOCK_OPS_FOR_ISA(NAME, ATTRIBUTES)                            \
+  template <class T, int HB>                                                \
+  struct NAME {                                                             \
+    ATTRIBUTES static bool factor(const BandArrays<T>& s, std::int64_t c,   \
+                                  std::int64_t w, std::int64_t nd,          \
+                                  std::int64_t level_first,                 \
+                                  RealOf<T> threshold,                      \
+                                  std::atomic<std::int32_t>* flags,         \
+                                  std::int32_t parity) {                    \
+      return factor_best<T, HB>(s, c, w, nd, level_first, threshold, flags, \
+                                parity);                                    \
+    }                                                                       \
+    ATTRIBUTES static void update(const BandArrays<T>& s, std::int64_t c,   \
+                                  std::int64_t nd,                          \
+                                  std::int64_t level_first) {               \
+      update_best<T, HB>(s, c, nd, level_first);                            \
+    }                                                                       \
+    ATTRIBUTES static void back(const BandArrays<T>& s, std::int64_t c,     \
+                                std::int64_t nd) {                          \
+      back_substitution_block<T, HB>(s, c, nd);                             \
+    }                                                                       \
+    static BlockOps<T> ops() { return {&factor, &update, &back}; }          \
+  };
+
+PBAND_BLOCK_OPS_FOR_ISA(BaselineOps, __attribute__((flatten)))
+PBAND_BLOCK_OPS_FOR_ISA(Avx2Ops, __attribute__((target("avx2"), flatten)))
+PBAND_BLOCK_OPS_FOR_ISA(
+    Avx512Ops,
+    __attribute__((target("avx512f,avx512vl,avx512bw,avx512dq"), flatten)))
+#undef PBAND_BLOCK_OPS_FOR_ISA
+
+template <class T, int HB>
+BlockOps<T> block_ops_for(std::int32_t isa) {
+  // Complex arithmetic gains little from wider registers: baseline only.
+  if constexpr (!ElementTraits<T>::is_complex) {
+    if (isa >= 2) return Avx512Ops<T, HB>::ops();
+    if (isa == 1) return Avx2Ops<T, HB>::ops();
+  }
+  return BaselineOps<T, HB>::ops();
+}
+
+// Half bandwidths common enough to be worth their own compiled kernels.
+template <class T>
+BlockOps<T> block_ops(std::int64_t hb, std::int32_t isa) {
+  switch (hb) {
+    case 1: return block_ops_for<T, 1>(isa);
+    case 2: return block_ops_for<T, 2>(isa);
+    case 4: return block_ops_for<T, 4>(isa);
+    case 8: return block_ops_for<T, 8>(isa);
+    case 16: return block_ops_for<T, 16>(isa);
+    default: return block_ops_for<T, kAnyHb>(isa);
   }
 }
 
@@ -340,6 +750,7 @@ void band_solve_worker(T*& A, std::int32_t& n, std::int32_t& hb, T*& B,
   const BandArrays<T> s{A, B, saved, coupling, n, std::max(hb, 0),
                         std::max(nrhs, 0), block_size};
   const std::int64_t bs = block_size;
+  const BlockOps<T> ops = block_ops<T>(s.hb, solver_isa());
   std::int32_t p = 1;
 
   // Takes the next block of the phase from `counter`; false when none.
@@ -371,8 +782,8 @@ void band_solve_worker(T*& A, std::int32_t& n, std::int32_t& hb, T*& B,
     const std::int64_t first = level_first;
     std::int64_t c = 0;
     while (claim(next_up, c)) {
-      if (!factor_phase_block(s, c, w, nd, first, pivot_threshold,
-                              failure_flags, p))
+      if (!ops.factor(s, c, w, nd, first, pivot_threshold, failure_flags,
+                      p))
         break;
     }
   };
@@ -392,7 +803,7 @@ void band_solve_worker(T*& A, std::int32_t& n, std::int32_t& hb, T*& B,
     {
       const std::int64_t nd = neighbour_distance, first = level_first;
       std::int64_t c = 0;
-      while (claim(next_up, c)) update_phase_block(s, c, nd, first);
+      while (claim(next_up, c)) ops.update(s, c, nd, first);
     }
     phase_end([&] {
       next_up = level_first = (level_stride - 1) * bs + 1;
@@ -425,7 +836,7 @@ void band_solve_worker(T*& A, std::int32_t& n, std::int32_t& hb, T*& B,
     {
       const std::int64_t nd = neighbour_distance;
       std::int64_t c = 0;
-      while (claim(next_down, c)) back_substitution_block(s, c, nd);
+      while (claim(next_down, c)) ops.back(s, c, nd);
     }
     phase_end([&] {
       level_stride /= 2;

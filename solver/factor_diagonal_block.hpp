@@ -27,9 +27,17 @@ template <class T>
 void factor_diagonal_block(T* A, std::int32_t hb, std::int32_t first,
                            std::int32_t last, RealOf<T> threshold,
                            std::atomic<std::int32_t>* failure_flags,
-                           std::int32_t parity) {
+                           std::int32_t parity);
+
+// The same with the half bandwidth fixed at compile time when HB >= 0
+// (then hb must equal it), which lets the short band loops unroll.
+template <class T, int HB = -1>
+void factor_band_columns(T* A, std::int64_t hb, std::int64_t first,
+                         std::int64_t last, RealOf<T> threshold,
+                         std::atomic<std::int32_t>* failure_flags,
+                         std::int32_t parity) {
   using Tr = ElementTraits<T>;
-  const std::int64_t kd = std::max<std::int32_t>(hb, 0);
+  const std::int64_t kd = HB >= 0 ? HB : std::max<std::int64_t>(hb, 0);
   for (std::int64_t j = first; j <= last; ++j) {
     // Column j from the block's earlier columns, terms in increasing k.
     T* col_j = A + band_pos(j, j, kd);
@@ -52,6 +60,15 @@ void factor_diagonal_block(T* A, std::int32_t hb, std::int32_t first,
     for (std::int64_t i = j + 1; i <= i_end; ++i)
       col_j[i - j] = Tr::div(col_j[i - j], root);
   }
+}
+
+template <class T>
+void factor_diagonal_block(T* A, std::int32_t hb, std::int32_t first,
+                           std::int32_t last, RealOf<T> threshold,
+                           std::atomic<std::int32_t>* failure_flags,
+                           std::int32_t parity) {
+  factor_band_columns<T>(A, hb, first, last, threshold, failure_flags,
+                         parity);
 }
 
 }  // namespace pband
