@@ -80,6 +80,8 @@ std::int32_t solver_block_base();
 // widest this processor runs.
 void set_solver_isa(std::int32_t level);
 std::int32_t solver_isa_widest();
+// The path the next solve takes.
+std::int32_t solver_isa_in_use();
 
 }  // namespace testing
 

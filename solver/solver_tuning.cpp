@@ -75,6 +75,8 @@ void set_solver_isa(std::int32_t level) {
 
 std::int32_t solver_isa_widest() { return widest_isa(); }
 
+std::int32_t solver_isa_in_use() { return solver_isa(); }
+
 }  // namespace testing
 
 }  // namespace pband

@@ -40,10 +40,39 @@ void expect_pinned(const std::vector<T>& a, const std::vector<T>& b,
                 static_cast<unsigned long long>(got.solution));
 }
 
-// Every instruction-set path the solver can take on this machine.
-std::vector<std::int32_t> isa_levels() { return {0}; }
+// Every instruction-set path the solver can take on this machine, the
+// baseline first.
+std::vector<std::int32_t> isa_levels() {
+  std::vector<std::int32_t> levels;
+  for (std::int32_t l = 0; l <= pband::testing::solver_isa_widest(); ++l)
+    levels.push_back(l);
+  return levels;
+}
 
-class SolverHash : public SolverFixture {};
+class SolverHash : public SolverFixture {
+ protected:
+  void TearDown() override {
+    pband::testing::set_solver_isa(-1);
+    SolverFixture::TearDown();
+  }
+};
+
+// The cap takes effect and is lifted again; the widest path is the
+// default.
+TEST_F(SolverHash, InstructionSetCanBeCapped) {
+  const std::int32_t widest = pband::testing::solver_isa_widest();
+  ASSERT_GE(widest, 0);
+  ASSERT_LE(widest, 2);
+  EXPECT_EQ(pband::testing::solver_isa_in_use(), widest);
+  for (std::int32_t level : isa_levels()) {
+    pband::testing::set_solver_isa(level);
+    EXPECT_EQ(pband::testing::solver_isa_in_use(), level);
+  }
+  pband::testing::set_solver_isa(widest + 1);
+  EXPECT_EQ(pband::testing::solver_isa_in_use(), widest);
+  pband::testing::set_solver_isa(-1);
+  EXPECT_EQ(pband::testing::solver_isa_in_use(), widest);
+}
 
 // The benchmark's own system on teams of one and two, on every path.
 TEST_F(SolverHash, BenchmarkSystemSingle) {
@@ -52,7 +81,7 @@ TEST_F(SolverHash, BenchmarkSystemSingle) {
   std::vector<float> a(la), b(n), x(n), w(2 * std::size_t(n) * hb);
   pband::testing::set_solver_block_base(24);
   for (std::int32_t isa : isa_levels()) {
-    (void)isa;
+    pband::testing::set_solver_isa(isa);
     for (std::int32_t team : {1, 2}) {
       SCOPED_TRACE(::testing::Message() << "isa " << isa << " team " << team);
       make_test_problem(a.data(), b.data(), x.data(), n, hb, 1);
@@ -78,7 +107,7 @@ TEST_F(SolverHash, BenchmarkSystemDouble) {
   std::vector<double> a(la), b(n), w(2 * std::size_t(n) * hb);
   pband::testing::set_solver_block_base(24);
   for (std::int32_t isa : isa_levels()) {
-    (void)isa;
+    pband::testing::set_solver_isa(isa);
     for (std::int32_t team : {1, 2}) {
       SCOPED_TRACE(::testing::Message() << "isa " << isa << " team " << team);
       std::copy(af.begin(), af.end(), a.begin());
@@ -236,7 +265,7 @@ TYPED_TEST(SolverHashTyped, RandomSystems) {
     const SolveRun<TypeParam> base =
         hashed_system<TypeParam>(n, hc.hb, nrhs, 1000 + hc.hb);
     for (std::int32_t isa : isa_levels()) {
-      (void)isa;
+      pband::testing::set_solver_isa(isa);
       for (std::int32_t team : {1, 3}) {
         SCOPED_TRACE(::testing::Message() << "hb " << hc.hb << " isa " << isa
                                           << " team " << team);
