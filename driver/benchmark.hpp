@@ -76,10 +76,12 @@ void random_uniform_r8(double& x);
 std::int64_t band_storage_length(std::int32_t n, std::int32_t hb);
 
 // Builds A (band storage), X (n × nrhs, pseudo-random) and B = A·X. Every
-// call reseeds the generator and yields bit-identical arrays.
+// call reseeds the generator and yields bit-identical arrays. A negative
+// n, hb or nrhs, or a null array that would be written, writes nothing.
 void make_test_problem(float* A, float* B, float* X, std::int32_t n,
                        std::int32_t hb, std::int32_t nrhs);
 // Replaces the lower band factor L held in A by the lower band of L·Lᵀ.
+// A negative hb, or A null while n > 0, writes nothing.
 void form_band_llt_r4(float* A, std::int32_t n, std::int32_t hb);
 void form_band_llt_r8(double* A, std::int32_t n, std::int32_t hb);
 
@@ -120,7 +122,8 @@ struct BenchmarkOptions {
 
 // Solves the benchmark system once per team size and writes the report.
 // Returns the exit status: 0, or 1 when the work array cannot be
-// allocated or a solve reports a failure.
+// allocated (also when its byte count exceeds what a size_t holds) or a
+// solve reports a failure.
 int run_benchmark(const BenchmarkOptions& options);
 int run_benchmark();
 

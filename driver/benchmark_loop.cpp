@@ -3,6 +3,7 @@
 // solved between the timers, and reported.
 #include <cstdint>
 #include <cstdlib>
+#include <limits>
 
 #include "driver/benchmark.hpp"
 
@@ -13,6 +14,7 @@ namespace {
 void* default_allocate(std::size_t bytes) {
   // Cache-line aligned for the solver's vector loops; contents undefined.
   constexpr std::size_t kAlign = 64;
+  if (bytes > std::numeric_limits<std::size_t>::max() - kAlign) return nullptr;
   return std::aligned_alloc(kAlign, (bytes + kAlign - 1) / kAlign * kAlign);
 }
 
@@ -25,15 +27,19 @@ int run_benchmark(const BenchmarkOptions& options) {
   out.line(" number of equations:  " + format_free_integer(n));
   out.line(" Half bandwidth:  " + format_free_integer(hb));
 
-  // A, B, X and the solver's workspace W, one after the other.
+  // A, B, X and the solver's workspace W, one after the other. For the
+  // largest sizes the count passes 2^63 elements: it is summed unsigned,
+  // and a byte count beyond size_t is refused rather than wrapped.
   const std::int32_t nrhs = 1;
   const std::int64_t la = band_storage_length(n, hb);
   const std::int64_t rhs = std::int64_t(std::max(n, 0)) * nrhs;
   const std::int64_t workspace = 2 * std::int64_t(std::max(n, 0)) * std::max(hb, 0);
-  const std::int64_t elements = la + 1 + 2 * rhs + workspace;
-  const std::size_t bytes = static_cast<std::size_t>(elements) * sizeof(float);
+  const std::uint64_t elements = std::uint64_t(la) + 1 + 2 * std::uint64_t(rhs) +
+                                 std::uint64_t(workspace);
   AllocateFn allocate = options.allocate ? options.allocate : default_allocate;
-  auto* work = static_cast<float*>(allocate(bytes));
+  float* work = nullptr;
+  if (elements <= std::numeric_limits<std::size_t>::max() / sizeof(float))
+    work = static_cast<float*>(allocate(elements * sizeof(float)));
   if (work == nullptr) {
     out.line(" Unable to allocate memory");
     return 1;

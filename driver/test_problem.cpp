@@ -37,16 +37,23 @@ std::int64_t band_storage_length(std::int32_t n, std::int32_t hb) {
   return std::int64_t(n) + std::int64_t(std::max(hb, 0)) * (n - 1);
 }
 
+// Without a status to report in, invalid sizes or a missing array leave
+// everything untouched.
 void form_band_llt_r4(float* A, std::int32_t n, std::int32_t hb) {
+  if (hb < 0 || (n > 0 && A == nullptr)) return;
   form_band_llt(A, n, hb);
 }
 
 void form_band_llt_r8(double* A, std::int32_t n, std::int32_t hb) {
+  if (hb < 0 || (n > 0 && A == nullptr)) return;
   form_band_llt(A, n, hb);
 }
 
 void make_test_problem(float* A, float* B, float* X, std::int32_t n,
                        std::int32_t hb, std::int32_t nrhs) {
+  if (n < 0 || hb < 0 || nrhs < 0) return;
+  if (n > 0 && (A == nullptr || (nrhs > 0 && (B == nullptr || X == nullptr))))
+    return;
   seed_test_generator();
   const std::int64_t kd = std::max(hb, 0);
   const std::int64_t length = band_storage_length(n, hb);
