@@ -1,14 +1,19 @@
 // The OS layer over POSIX: kernel-style mutexes, events, threads and
 // process queries named by small integer handles. Objects live in a fixed
 // pool (handle = index + 1) so that creating one never allocates memory.
+// Events are one futex word each: a set or a wait that finds no waiter
+// makes no system call, and a waiter spins briefly before it sleeps.
+#include <linux/futex.h>
 #include <pthread.h>
 #include <sched.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstdint>
 
 #include "runtime/runtime.hpp"
@@ -22,16 +27,36 @@ constexpr Handle CURRENT_PROCESS = -1;
 
 enum class Kind : int { free, mutex, event, thread, process };
 
-struct Object {
+// Event word: bit 0 set (signalled), bits 1-15 waiters inside a wait,
+// bits 16-30 releases handed by sets to waiters not yet through. A set
+// that finds more waiters than handed releases hands one more, so each
+// set lets exactly one waiter through even before the previous one has
+// woken; with no waiter left to hand to, it sets bit 0, once.
+constexpr std::uint32_t EVENT_SET = 1;
+constexpr std::uint32_t EVENT_WAITER = 1u << 1;
+constexpr std::uint32_t EVENT_GRANT = 1u << 16;
+constexpr std::uint32_t event_waiters(std::uint32_t w) {
+  return (w >> 1) & 0x7FFF;
+}
+constexpr std::uint32_t event_grants(std::uint32_t w) {
+  return (w >> 16) & 0x7FFF;
+}
+// Polls of the word before a waiter sleeps: a few microseconds, long
+// enough for the hand-offs of a barrier chain on idle processors.
+constexpr int EVENT_SPINS = 1000;
+
+// One cache line or more each, so that the hot words of different objects
+// (the solver's claim mutex, the barrier events) share none.
+struct alignas(64) Object {
   // Read without the pool lock by every operation, hence atomic.
   std::atomic<Kind> kind{Kind::free};
+  std::atomic<std::uint32_t> event_word{0};  // event
   // The mutex itself for a mutex object; guards the state otherwise.
   pthread_mutex_t lock;
   pthread_cond_t cond;
   // Mutex: the owning thread (read by others to refuse them), its depth.
   std::atomic<const void*> owner{nullptr};
   std::int32_t depth = 0;
-  bool signalled = false;  // event
   bool manual = false;     // event
   pthread_t tid{};         // thread
   ThreadStart start = nullptr;
@@ -140,17 +165,112 @@ bool wait_cond(Object* o, const timespec* deadline) {
   return pthread_cond_timedwait(&o->cond, &o->lock, deadline) != ETIMEDOUT;
 }
 
-// Waits for an event or a thread (condition-variable objects) until the
-// monotonic `deadline` (nullptr = without limit).
-WaitResult wait_signalled(Object* o, const timespec* deadline) {
-  pthread_mutex_lock(&o->lock);
-  bool is_event = o->kind.load(std::memory_order_relaxed) == Kind::event;
-  bool* flag = is_event ? &o->signalled : &o->finished;
-  while (!*flag && wait_cond(o, deadline)) {
+long futex(std::atomic<std::uint32_t>* word, int op, std::uint32_t value,
+           const timespec* deadline) {
+  static_assert(sizeof(std::atomic<std::uint32_t>) == sizeof(std::uint32_t));
+  return syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(word), op,
+                 value, deadline, nullptr, FUTEX_BITSET_MATCH_ANY);
+}
+
+// Sleeps while the word still holds `seen`, until the absolute monotonic
+// deadline (nullptr = without limit); false once it has passed.
+bool futex_sleep(std::atomic<std::uint32_t>* word, std::uint32_t seen,
+                 const timespec* deadline) {
+  long rc = futex(word, FUTEX_WAIT_BITSET | FUTEX_PRIVATE_FLAG, seen, deadline);
+  return !(rc != 0 && errno == ETIMEDOUT);
+}
+
+void futex_wake(std::atomic<std::uint32_t>* word, int count) {
+  futex(word, FUTEX_WAKE | FUTEX_PRIVATE_FLAG, static_cast<std::uint32_t>(count),
+        nullptr);
+}
+
+inline void cpu_relax() { __builtin_ia32_pause(); }
+
+// Takes what lets a registered waiter through: a handed release, or the
+// set bit (an auto-reset event clears it; a manual one keeps it). The
+// acquire pairs with the set's release.
+bool event_take(Object* o, std::uint32_t& w) {
+  for (;;) {
+    std::uint32_t next;
+    if (!o->manual && event_grants(w) > 0) {
+      next = w - EVENT_GRANT - EVENT_WAITER;
+    } else if ((w & EVENT_SET) != 0) {
+      next = (o->manual ? w : w & ~EVENT_SET) - EVENT_WAITER;
+    } else {
+      return false;
+    }
+    if (o->event_word.compare_exchange_weak(w, next,
+                                            std::memory_order_acquire,
+                                            std::memory_order_relaxed))
+      return true;
   }
-  bool through = *flag;
-  // An auto-reset event lets exactly this one waiter through.
-  if (through && is_event && !o->manual) o->signalled = false;
+}
+
+WaitResult wait_event(Object* o, const timespec* deadline, bool poll_only) {
+  std::atomic<std::uint32_t>& word = o->event_word;
+  // Set and nobody to hand it to: take it without registering.
+  std::uint32_t w = word.load(std::memory_order_relaxed);
+  while ((w & EVENT_SET) != 0) {
+    const std::uint32_t next = o->manual ? w : w & ~EVENT_SET;
+    if (word.compare_exchange_weak(w, next, std::memory_order_acquire,
+                                   std::memory_order_relaxed))
+      return WAIT_OBJECT_0;
+  }
+  if (poll_only) return WAIT_TIMEOUT;
+  w = word.fetch_add(EVENT_WAITER, std::memory_order_relaxed) + EVENT_WAITER;
+  for (int spin = 0;; ++spin) {
+    if (event_take(o, w)) return WAIT_OBJECT_0;
+    if (spin < EVENT_SPINS) {
+      cpu_relax();
+    } else if (!futex_sleep(&word, w, deadline)) {
+      // Timed out: leave, unless a release was handed over meanwhile.
+      w = word.load(std::memory_order_relaxed);
+      for (;;) {
+        if (event_take(o, w)) return WAIT_OBJECT_0;
+        if (word.compare_exchange_weak(w, w - EVENT_WAITER,
+                                       std::memory_order_relaxed))
+          return WAIT_TIMEOUT;
+      }
+    }
+    w = word.load(std::memory_order_relaxed);
+  }
+}
+
+// Auto-reset: hands the release to a waiter that has none yet, or sets
+// the event once. Manual reset: sets it and wakes every waiter.
+void set_event(Object* o) {
+  std::atomic<std::uint32_t>& word = o->event_word;
+  std::uint32_t w = word.load(std::memory_order_relaxed);
+  for (;;) {
+    std::uint32_t next;
+    const bool hand = !o->manual && event_waiters(w) > event_grants(w);
+    if (hand)
+      next = w + EVENT_GRANT;
+    else
+      next = w | EVENT_SET;
+    if (word.compare_exchange_weak(w, next, std::memory_order_release,
+                                   std::memory_order_relaxed)) {
+      // Only a handed release or a manual set has someone to wake.
+      if (hand)
+        futex_wake(&word, 1);
+      else if (o->manual && event_waiters(w) > 0)
+        futex_wake(&word, INT_MAX);
+      return;
+    }
+  }
+}
+
+// Waits for an event (futex word) or a thread (condition variable) until
+// the monotonic `deadline` (nullptr = without limit).
+WaitResult wait_signalled(Object* o, const timespec* deadline,
+                          bool poll_only = false) {
+  if (o->kind.load(std::memory_order_relaxed) == Kind::event)
+    return wait_event(o, deadline, poll_only);
+  pthread_mutex_lock(&o->lock);
+  while (!o->finished && wait_cond(o, deadline)) {
+  }
+  const bool through = o->finished;
   pthread_mutex_unlock(&o->lock);
   return through ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
 }
@@ -253,7 +373,13 @@ Handle os_create_mutex(bool initial_owner) {
   if (injected_failure(testing::OsObject::mutex)) return 0;
   Object* o = claim_object();
   if (o == nullptr) return 0;
-  pthread_mutex_init(&o->lock, nullptr);
+  // Adaptive: a contended lock spins a little before it sleeps, since the
+  // solver's claims hold it for a few instructions.
+  pthread_mutexattr_t attr;
+  pthread_mutexattr_init(&attr);
+  pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_ADAPTIVE_NP);
+  pthread_mutex_init(&o->lock, &attr);
+  pthread_mutexattr_destroy(&attr);
   o->owner.store(nullptr, std::memory_order_relaxed);
   o->depth = 0;
   if (initial_owner) lock_mutex(o, INFINITE);
@@ -264,9 +390,8 @@ Handle os_create_event(bool manual_reset, bool initial_state) {
   if (injected_failure(testing::OsObject::event)) return 0;
   Object* o = claim_object();
   if (o == nullptr) return 0;
-  init_state_lock(o);
   o->manual = manual_reset;
-  o->signalled = initial_state;
+  o->event_word.store(initial_state ? EVENT_SET : 0, std::memory_order_relaxed);
   return publish(o, Kind::event);
 }
 
@@ -280,7 +405,7 @@ WaitResult os_wait_for_single_object(Handle object, std::uint32_t timeout_ms) {
     case Kind::thread: {
       if (timeout_ms == INFINITE) return wait_signalled(o, nullptr);
       timespec t = deadline_after(CLOCK_MONOTONIC, timeout_ms);
-      return wait_signalled(o, &t);
+      return wait_signalled(o, &t, timeout_ms == 0);
     }
     default:
       // A process does not end while it waits for itself.
@@ -305,24 +430,14 @@ int os_release_mutex(Handle mutex) {
 int os_reset_event(Handle event) {
   Object* o = find(event, Kind::event);
   if (o == nullptr) return 0;
-  pthread_mutex_lock(&o->lock);
-  o->signalled = false;
-  pthread_mutex_unlock(&o->lock);
+  o->event_word.fetch_and(~EVENT_SET, std::memory_order_relaxed);
   return 1;
 }
 
 int os_set_event(Handle event) {
   Object* o = find(event, Kind::event);
   if (o == nullptr) return 0;
-  pthread_mutex_lock(&o->lock);
-  o->signalled = true;
-  // An auto-reset event wakes one waiter; the flag decides who passes.
-  if (o->manual) {
-    pthread_cond_broadcast(&o->cond);
-  } else {
-    pthread_cond_signal(&o->cond);
-  }
-  pthread_mutex_unlock(&o->lock);
+  set_event(o);
   return 1;
 }
 
@@ -344,7 +459,6 @@ int os_close_handle(Handle object) {
       release_object(o);
       break;
     case Kind::event:
-      destroy_state_lock(o);
       release_object(o);
       break;
     case Kind::thread:

@@ -10,7 +10,9 @@ namespace {
 
 enum : std::int32_t { ARMED = 0, LED = 1, COMPLETE = 3 };
 
-struct SyncSlot {
+// A cache line each: the two slots of a solve are used in turn by every
+// thread and must not share one with each other or their neighbours.
+struct alignas(64) SyncSlot {
   // Checked by every operation without a lock, hence atomic.
   std::atomic<std::int32_t> id{-1};
   std::int32_t arrivals_left = 0;  // guarded by count_mutex

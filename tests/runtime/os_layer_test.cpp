@@ -55,6 +55,45 @@ int pool_capacity() {
   return static_cast<int>(made.size());
 }
 
+// Sets made back to back, before any released waiter has run: each still
+// lets exactly one waiter through, and none is left over afterwards.
+TEST(OsEvent, SetsInQuickSuccessionEachReleaseOneWaiter) {
+  Handle event = os_create_event(false, false);
+  std::atomic<int> passed{0};
+  Waiter waiter{event, &passed};
+  Handle threads[4];
+  for (Handle& t : threads) {
+    t = os_create_thread(0, &wait_then_count, &waiter, 0, nullptr);
+    ASSERT_NE(t, 0);
+  }
+  // Long enough for all four to be asleep in their waits.
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(passed.load(), 0);
+  for (int k = 0; k < 3; ++k) EXPECT_EQ(os_set_event(event), 1);
+  ASSERT_TRUE(eventually([&] { return passed.load() >= 3; }));
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  EXPECT_EQ(passed.load(), 3);
+  EXPECT_EQ(os_wait_for_single_object(event, 0), WAIT_TIMEOUT);
+  EXPECT_EQ(os_set_event(event), 1);
+  EXPECT_EQ(os_wait_for_multiple_objects(4, threads, true, INFINITE),
+            WAIT_OBJECT_0);
+  EXPECT_EQ(passed.load(), 4);
+  EXPECT_EQ(os_wait_for_single_object(event, 0), WAIT_TIMEOUT);
+  for (Handle t : threads) os_close_handle(t);
+  os_close_handle(event);
+}
+
+// A timed wait that runs out leaves no trace: the next set still goes to
+// the waiter that remains, or stays set when there is none.
+TEST(OsEvent, TimedOutWaitDoesNotTakeALaterSet) {
+  Handle event = os_create_event(false, false);
+  EXPECT_EQ(os_wait_for_single_object(event, 20), WAIT_TIMEOUT);
+  EXPECT_EQ(os_set_event(event), 1);
+  EXPECT_EQ(os_wait_for_single_object(event, 20), WAIT_OBJECT_0);
+  EXPECT_EQ(os_wait_for_single_object(event, 0), WAIT_TIMEOUT);
+  os_close_handle(event);
+}
+
 TEST(OsEvent, AutoResetReleasesOneWaiterPerSet) {
   Handle event = os_create_event(false, false);
   std::atomic<int> passed{0};
