@@ -91,7 +91,8 @@ void mutex_unlock(Handle mutex);
 
 // ---------------------------------------------------------------------------
 // Team size: the number of threads the next parallel solve uses, the
-// calling thread included. Set and read on one thread, between solves.
+// calling thread included. Process-wide; any thread may set or read it at
+// any time, and a solve uses the value it reads when it starts.
 // ---------------------------------------------------------------------------
 
 inline constexpr std::int32_t MAX_TEAM_SIZE = 32;
