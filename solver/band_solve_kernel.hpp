@@ -340,6 +340,68 @@ void back_substitution_block(const BandArrays<T>& s, std::int64_t c,
   }
 }
 
+// Two blocks of one back-substitution phase, each exactly as alone. Each
+// row of a backward solve waits for the row below it; rows of the two
+// blocks are interleaved so that one's wait overlaps the other's work.
+template <class T, int HB = kAnyHb>
+void back_substitution_pair(const BandArrays<T>& s, std::int64_t c1,
+                            std::int64_t c2, std::int64_t nd) {
+  using Tr = ElementTraits<T>;
+  const std::int64_t hb = s.template half_band<HB>();
+  if (s.nrhs != 1 || hb == 0) {
+    back_substitution_block<T, HB>(s, c1, nd);
+    back_substitution_block<T, HB>(s, c2, nd);
+    return;
+  }
+  // Everything but the backward solves: with nrhs 0 they are all there is.
+  const std::int64_t end1 = s.last(c1), end2 = s.last(c2);
+  auto couplings = [&](std::int64_t c, std::int64_t end) {
+    const std::int64_t len = end - c + 1;
+    T* x = s.rhs(c, 1);
+    if (c - nd >= 1) {
+      const T* xp = s.rhs(c - nd + s.block_size - hb, 1);
+      for (std::int64_t k = 1; k <= hb; ++k) {
+        const T* sk = s.cpl(c, k);
+        const T xk = xp[k - 1];
+        for (std::int64_t i = 0; i < len; ++i) x[i] = Tr::msub(x[i], sk[i], xk);
+      }
+    }
+    if (c + nd <= s.n) {
+      const std::int64_t r0 = c + nd;
+      const std::int64_t m = std::min(hb, s.n - r0 + 1);
+      const T* xr = s.rhs(r0, 1);
+      T* xt = s.rhs(end - hb + 1, 1);
+      for (std::int64_t r = 1; r <= m; ++r) {
+        const T* sv = s.sav(1, end + r);
+        const T xv = xr[r - 1];
+        for (std::int64_t k = 0; k < hb; ++k)
+          xt[k] = Tr::msub(xt[k], sv[k], xv);
+      }
+    }
+  };
+  couplings(c1, end1);
+  couplings(c2, end2);
+  // Row i of a block: x(i) := (x(i) - Σ L(k, i)·x(k)) / L(i, i).
+  auto row = [&](std::int64_t i, std::int64_t end, T* xi, const T* li) {
+    T t = xi[0];
+    const std::int64_t m = std::min(hb, end - i);
+    for (std::int64_t k = 1; k <= m; ++k) t = Tr::msub(t, li[k], xi[k]);
+    xi[0] = Tr::div(t, li[0]);
+  };
+  std::int64_t i1 = end1, i2 = end2;
+  T* x1 = s.rhs(end1, 1);
+  T* x2 = s.rhs(end2, 1);
+  const T* l1 = s.template column<HB>(end1);
+  const T* l2 = s.template column<HB>(end2);
+  for (; i1 >= c1 && i2 >= c2; --i1, --i2, --x1, --x2, l1 -= hb + 1,
+       l2 -= hb + 1) {
+    row(i1, end1, x1, l1);
+    row(i2, end2, x2, l2);
+  }
+  for (; i1 >= c1; --i1, --x1, l1 -= hb + 1) row(i1, end1, x1, l1);
+  for (; i2 >= c2; --i2, --x2, l2 -= hb + 1) row(i2, end2, x2, l2);
+}
+
 // ---------------------------------------------------------------------------
 // Vector forms of the factor and update operations for the real types and
 // a fixed half bandwidth: the same operations on every element in the same
@@ -636,6 +698,8 @@ struct BlockOps {
   void (*update)(const BandArrays<T>&, std::int64_t c, std::int64_t nd,
                  std::int64_t level_first);
   void (*back)(const BandArrays<T>&, std::int64_t c, std::int64_t nd);
+  void (*back_pair)(const BandArrays<T>&, std::int64_t c1, std::int64_t c2,
+                    std::int64_t nd);
 };
 
 // The vector forms where they exist (real types, half bandwidth 4 or
@@ -643,11 +707,38 @@ struct BlockOps {
 template <class T, int HB>
 inline constexpr bool kHasLanes = !ElementTraits<T>::is_complex && HB >= 4;
 
+// Starts loading the block a thread is likely to claim next in this
+// phase (the claim counter steps by 2·nd): its band columns, its rows of
+// B and, when asked, its rows of the coupling store. A hint only.
+template <class T, int HB>
+void prefetch_block(const BandArrays<T>& s, std::int64_t c, bool coupling) {
+  if (c > s.n) return;
+  const std::int64_t end = s.last(c);
+  const std::int64_t hb = s.template half_band<HB>();
+  constexpr std::int64_t kLine = 64 / sizeof(T) > 0 ? 64 / sizeof(T) : 1;
+  const T* a = s.template column<HB>(c);
+  const std::int64_t a_len = (end - c + 1) * (hb + 1);
+  for (std::int64_t i = 0; i < a_len; i += kLine) __builtin_prefetch(a + i);
+  if (s.nrhs > 0) {
+    const T* b = s.rhs(c, 1);
+    for (std::int64_t i = 0; i <= end - c; i += kLine)
+      __builtin_prefetch(b + i);
+  }
+  if (coupling) {
+    for (std::int64_t k = 1; k <= hb; ++k) {
+      const T* v = s.cpl(c, k);
+      for (std::int64_t i = 0; i <= end - c; i += kLine)
+        __builtin_prefetch(v + i);
+    }
+  }
+}
+
 template <class T, int HB>
 bool factor_best(const BandArrays<T>& s, std::int64_t c, std::int64_t w,
                  std::int64_t nd, std::int64_t level_first,
                  RealOf<T> threshold, std::atomic<std::int32_t>* flags,
                  std::int32_t parity) {
+  prefetch_block<T, HB>(s, c + 2 * nd, w > 1);
   if constexpr (kHasLanes<T, HB>)
     return factor_phase_block_lanes<T, HB>(s, c, w, nd, level_first,
                                            threshold, flags, parity);
@@ -659,6 +750,8 @@ bool factor_best(const BandArrays<T>& s, std::int64_t c, std::int64_t w,
 template <class T, int HB>
 void update_best(const BandArrays<T>& s, std::int64_t c, std::int64_t nd,
                  std::int64_t level_first) {
+  // The next block's right neighbour holds the spike this block reads.
+  prefetch_block<T, HB>(s, c + 3 * nd, true);
   if constexpr (kHasLanes<T, HB>)
     update_phase_block_lanes<T, HB>(s, c, nd, level_first);
   else
@@ -688,9 +781,18 @@ void update_best(const BandArrays<T>& s, std::int64_t c, std::int64_t nd,
     }                                                                       \
     ATTRIBUTES static void back(const BandArrays<T>& s, std::int64_t c,     \
                                 std::int64_t nd) {                          \
+      prefetch_block<T, HB>(s, c + 2 * nd, true);                           \
       back_substitution_block<T, HB>(s, c, nd);                             \
     }                                                                       \
-    static BlockOps<T> ops() { return {&factor, &update, &back}; }          \
+    ATTRIBUTES static void back_pair(const BandArrays<T>& s,                \
+                                     std::int64_t c1, std::int64_t c2,      \
+                                     std::int64_t nd) {                     \
+      prefetch_block<T, HB>(s, c2 + 2 * nd, true);                          \
+      back_substitution_pair<T, HB>(s, c1, c2, nd);                         \
+    }                                                                       \
+    static BlockOps<T> ops() {                                              \
+      return {&factor, &update, &back, &back_pair};                         \
+    }                                                                       \
   };
 
 PBAND_BLOCK_OPS_FOR_ISA(BaselineOps, __attribute__((flatten)))
@@ -761,6 +863,24 @@ void band_solve_worker(T*& A, std::int32_t& n, std::int32_t& hb, T*& B,
     if (got) counter = next + claim_step;
     mutex_unlock(mutex);
     c = next;
+    return got;
+  };
+  // Takes one block, or two in a row while the phase has at least four
+  // left per thread, so that their latency-bound work can interleave.
+  // Returns how many.
+  auto claim_up_to_two = [&](std::int64_t& counter, std::int64_t& c1,
+                             std::int64_t& c2) {
+    mutex_lock(mutex);
+    const std::int64_t next = counter;
+    const std::int64_t step = claim_step;
+    int got = 0;
+    if (next <= s.n) {
+      c1 = next;
+      got = (s.n - next) / step + 1 >= 4 * std::int64_t(team_size) ? 2 : 1;
+      c2 = next + step;
+      counter = next + got * step;
+    }
+    mutex_unlock(mutex);
     return got;
   };
   auto phase_end = [&](auto&& serial_step) {
@@ -835,8 +955,13 @@ void band_solve_worker(T*& A, std::int32_t& n, std::int32_t& hb, T*& B,
   for (;;) {
     {
       const std::int64_t nd = neighbour_distance;
-      std::int64_t c = 0;
-      while (claim(next_down, c)) ops.back(s, c, nd);
+      std::int64_t c1 = 0, c2 = 0;
+      for (int got; (got = claim_up_to_two(next_down, c1, c2)) > 0;) {
+        if (got == 2)
+          ops.back_pair(s, c1, c2, nd);
+        else
+          ops.back(s, c1, nd);
+      }
     }
     phase_end([&] {
       level_stride /= 2;
