@@ -15,5 +15,24 @@ function(pband_add_test name)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
   gtest_discover_tests(${name}
     DISCOVERY_TIMEOUT 120
-    PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "${T_LABELS}")
+    PROPERTIES TIMEOUT ${T_TIMEOUT})
+  # Labels are set by a script that runs after the discovered tests are
+  # added: passed through gtest_discover_tests, a list of labels would be
+  # split into property names.
+  if(T_LABELS)
+    set(label_script "${CMAKE_CURRENT_BINARY_DIR}/${name}_labels.cmake")
+    file(WRITE "${label_script}"
+      "if(${name}_TESTS)\n"
+      "  set_tests_properties(\${${name}_TESTS} PROPERTIES LABELS \"${T_LABELS}\")\n"
+      "endif()\n")
+    set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES "${label_script}")
+  endif()
+  # One target per label builds every test carrying it (tests_threads for
+  # the ThreadSanitizer run).
+  foreach(label IN LISTS T_LABELS)
+    if(NOT TARGET tests_${label})
+      add_custom_target(tests_${label})
+    endif()
+    add_dependencies(tests_${label} ${name})
+  endforeach()
 endfunction()
