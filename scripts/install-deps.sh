@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, if missing.
 set -euo pipefail
-packages=(cmake ninja-build g++ clang libgtest-dev liblapack-dev libblas-dev)
+packages=(cmake ninja-build g++ clang libgtest-dev liblapack-dev libblas-dev
+          valgrind)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" \
