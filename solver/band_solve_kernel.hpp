@@ -417,50 +417,70 @@ inline constexpr std::int64_t kLaneScratch = 4096;
 // looking, then row j of the left spike (held row-major, one vector a
 // row) and of the first right-hand side are divided by the pivot and
 // reduced below it. The spike and that right-hand side are written back
-// only when the whole block succeeded.
-template <class T, int HB>
-bool factor_phase_block_lanes(const BandArrays<T>& s, std::int64_t c,
-                              std::int64_t w, std::int64_t nd,
-                              std::int64_t level_first, RealOf<T> threshold,
-                              std::atomic<std::int32_t>* failure_flags,
-                              std::int32_t parity) {
+// only when the whole block succeeded. P blocks of one length go through
+// the columns side by side: each column waits for the one before it, and
+// the other block's column fills that wait.
+template <class T, int HB, int P>
+bool factor_blocks_lanes(const BandArrays<T>& s, const std::int64_t (&cs)[P],
+                         std::int64_t w, std::int64_t nd,
+                         std::int64_t level_first, RealOf<T> threshold,
+                         std::atomic<std::int32_t>* failure_flags,
+                         std::int32_t parity) {
   using Tr = ElementTraits<T>;
   using L = Lanes<T, HB>;
   using V = typename L::V;
   constexpr std::int64_t S = HB + 1;  // column stride of the band
-  const std::int64_t end = s.last(c);
-  const std::int64_t len = end - c + 1;
-  if (len < 2 * HB + 1 || len * HB > kLaneScratch)
-    return factor_phase_block<T, HB>(s, c, w, nd, level_first, threshold,
-                                     failure_flags, parity);
-  const bool left = c - nd >= level_first;
+  const std::int64_t len = s.last(cs[0]) - cs[0] + 1;
   const bool rhs = s.nrhs > 0;
-  alignas(64) T v[kLaneScratch];
-  alignas(64) T y[kLaneScratch / HB];
+  struct Block {
+    std::int64_t c, end;
+    bool left;
+    T* cj;  // the column being factored
+    alignas(64) T v[kLaneScratch];
+    alignas(64) T y[kLaneScratch / HB];
+  };
+  Block blocks[P];
 
-  // K, row-major. At level 1 from the band: only its first HB rows are
-  // non-zero, column k from the left neighbour's tail column c-HB-1+k.
-  if (left) {
-    if (w == 1) {
-      for (std::int64_t i = 0; i < len * HB; ++i) v[i] = Tr::zero();
-      for (std::int64_t k = 1; k <= HB; ++k) {
-        const T* aj = s.template column<HB>(c - HB - 1 + k) + (HB + 1 - k);
-        for (std::int64_t i = 0; i < k; ++i) v[i * HB + k - 1] = aj[i];
-      }
-    } else {
-      for (std::int64_t k = 1; k <= HB; ++k) {
-        const T* src = s.cpl(c, k);
-        for (std::int64_t i = 0; i < len; ++i) v[i * HB + k - 1] = src[i];
+  for (int b = 0; b < P; ++b) {
+    Block& k_ = blocks[b];
+    k_.c = cs[b];
+    k_.end = k_.c + len - 1;
+    k_.left = k_.c - nd >= level_first;
+    k_.cj = s.template column<HB>(k_.c);
+    const std::int64_t c = k_.c;
+    T* v = k_.v;
+    // K, row-major. At level 1 from the band: only its first HB rows are
+    // non-zero, column k from the left neighbour's tail column c-HB-1+k.
+    if (k_.left) {
+      if (w == 1) {
+        for (std::int64_t i = 0; i < len * HB; ++i) v[i] = Tr::zero();
+        for (std::int64_t k = 1; k <= HB; ++k) {
+          const T* aj = s.template column<HB>(c - HB - 1 + k) + (HB + 1 - k);
+          for (std::int64_t i = 0; i < k; ++i) v[i * HB + k - 1] = aj[i];
+        }
+      } else {
+        // HB × HB tiles of the coupling columns, transposed in registers.
+        const T* src = s.cpl(c, 1);
+        std::int64_t i = 0;
+        for (; i + HB <= len; i += HB) {
+          V r[HB];
+          for (int k = 0; k < HB; ++k) L::load(r[k], src + k * s.n + i);
+          L::transpose(r);
+          for (int m = 0; m < HB; ++m) L::store(v + (i + m) * HB, r[m]);
+        }
+        for (; i < len; ++i)
+          for (int k = 0; k < HB; ++k) v[i * HB + k] = src[k * s.n + i];
       }
     }
+    if (rhs) std::memcpy(k_.y, s.rhs(c, 1), sizeof(T) * len);
   }
-  if (rhs) std::memcpy(y, s.rhs(c, 1), sizeof(T) * len);
 
   // Divides spike and right-hand-side row i by the pivot and reduces the
   // rows below it by lower(r) = L(j + r, j) times it.
-  auto substitute = [&](std::int64_t i, T root, auto lower) {
+  auto substitute = [&](Block& k_, std::int64_t i, T root, auto lower) {
     const std::int64_t m = std::min<std::int64_t>(HB, len - 1 - i);
-    if (left) {
+    if (k_.left) {
+      T* v = k_.v;
       V vi;
       L::load(vi, v + i * HB);
       vi = vi / root;
@@ -473,19 +493,16 @@ bool factor_phase_block_lanes(const BandArrays<T>& s, std::int64_t c,
       }
     }
     if (rhs) {
+      T* y = k_.y;
       const T x = Tr::div(y[i], root);
       y[i] = x;
       for (std::int64_t r = 1; r <= m; ++r)
         y[i + r] = Tr::msub(y[i + r], lower(r), x);
     }
   };
-  auto fail = [&](std::int64_t) {
-    failure_flags[parity - 1].store(1, std::memory_order_relaxed);
-    return false;
-  };
-
-  T* cj = s.template column<HB>(c);
-  for (std::int64_t i = 0; i < len; ++i, cj += S) {
+  // Column i of a block; false when its pivot fails.
+  auto column = [&](Block& k_, std::int64_t i) {
+    T* cj = k_.cj;
     if (i + HB < len) {
       // Rows j+1 … j+HB as one vector; the update from column j-d reaches
       // its first HB-d of them. Terms in increasing column, as scalar.
@@ -506,76 +523,118 @@ bool factor_phase_block_lanes(const BandArrays<T>& s, std::int64_t c,
       if (Tr::modulus(dj) <= threshold) {
         cj[0] = dj;
         L::store(cj + 1, bj);
-        return fail(i);
+        return false;
       }
       const T root = Tr::sqrt(dj);
       cj[0] = root;
       bj = bj / root;
       L::store(cj + 1, bj);
-      substitute(i, root, [&](std::int64_t r) { return bj[r - 1]; });
+      substitute(k_, i, root, [&](std::int64_t r) { return bj[r - 1]; });
     } else {
       // The last HB columns: rows past the block stay untouched.
-      const std::int64_t j = c + i;
-      for (std::int64_t k = std::max(c, j - HB); k < j; ++k) {
+      const std::int64_t j = k_.c + i;
+      for (std::int64_t k = std::max(k_.c, j - HB); k < j; ++k) {
         const T* ck = cj - (j - k) * S;
         const T ajk = ck[j - k];
-        const std::int64_t i_end = std::min(k + HB, end);
+        const std::int64_t i_end = std::min(k + HB, k_.end);
         for (std::int64_t r = j; r <= i_end; ++r)
           cj[r - j] = Tr::msub(cj[r - j], ck[r - k], ajk);
       }
-      if (Tr::modulus(cj[0]) <= threshold) return fail(i);
+      if (Tr::modulus(cj[0]) <= threshold) return false;
       const T root = Tr::sqrt(cj[0]);
       cj[0] = root;
-      for (std::int64_t r = 1; r <= end - j; ++r)
+      for (std::int64_t r = 1; r <= k_.end - j; ++r)
         cj[r] = Tr::div(cj[r], root);
-      substitute(i, root, [&](std::int64_t r) { return cj[r]; });
+      substitute(k_, i, root, [&](std::int64_t r) { return cj[r]; });
+    }
+    k_.cj = cj + S;
+    return true;
+  };
+
+  for (std::int64_t i = 0; i < len; ++i) {
+#pragma GCC unroll 2
+    for (int b = 0; b < P; ++b) {
+      if (!column(blocks[b], i)) {
+        failure_flags[parity - 1].store(1, std::memory_order_relaxed);
+        return false;
+      }
     }
   }
   if (failure_flags[parity - 1].load(std::memory_order_relaxed) != 0)
     return false;
 
-  if (left) {
-    for (std::int64_t k = 1; k <= HB; ++k) {
-      T* dst = s.cpl(c, k);
-      for (std::int64_t i = 0; i < len; ++i) dst[i] = v[i * HB + k - 1];
+  for (int b = 0; b < P; ++b) {
+    const Block& k_ = blocks[b];
+    const std::int64_t c = k_.c, end = k_.end;
+    if (k_.left) {
+      T* dst = s.cpl(c, 1);
+      std::int64_t i = 0;
+      for (; i + HB <= len; i += HB) {
+        V r[HB];
+        for (int m = 0; m < HB; ++m) L::load(r[m], k_.v + (i + m) * HB);
+        L::transpose(r);
+        for (int k = 0; k < HB; ++k) L::store(dst + k * s.n + i, r[k]);
+      }
+      for (; i < len; ++i)
+        for (int k = 0; k < HB; ++k) dst[k * s.n + i] = k_.v[i * HB + k];
     }
-  }
-  if (rhs) std::memcpy(s.rhs(c, 1), y, sizeof(T) * len);
-  for (std::int64_t q = 2; q <= s.nrhs; ++q)
-    forward_solve_block<T, HB>(s, c, end, s.rhs(c, q));
+    if (rhs) std::memcpy(s.rhs(c, 1), k_.y, sizeof(T) * len);
+    for (std::int64_t q = 2; q <= s.nrhs; ++q)
+      forward_solve_block<T, HB>(s, c, end, s.rhs(c, q));
 
-  if (c + nd <= s.n) {
+    if (c + nd > s.n) continue;
     const std::int64_t head = c + nd;
-    if (head + HB - 1 <= s.n) {
-      // C·Lᵀ = K' with the head's HB rows of a coupling column as one
-      // vector; at level 1, K' comes from the band below the tail.
-      const std::int64_t t0 = end - HB;
-      T* base = s.cpl(head, 1);
-      V col[HB];
-      for (int k = 0; k < HB; ++k) {
-        if (w == 1) {
-          const std::int64_t j = t0 + 1 + k;
-          const T* aj = s.template column<HB>(j);
-          L::zero(col[k]);
-          const std::int64_t band_end = std::min(s.n, j + HB);
-          for (std::int64_t i = head; i <= band_end; ++i)
-            col[k][i - head] = aj[i - j];
-        } else {
-          L::load(col[k], base + k * s.n);
-        }
-      }
-      const T* lj = s.template column<HB>(t0 + 1);
-      for (int jj = 0; jj < HB; ++jj, lj += S) {
-        col[jj] = col[jj] / lj[0];
-        for (int k = jj + 1; k < HB; ++k)
-          col[k] = col[k] - col[jj] * lj[k - jj];
-      }
-      for (int k = 0; k < HB; ++k) L::store(base + k * s.n, col[k]);
-    } else {
+    if (head + HB - 1 > s.n) {
       right_coupling<T, HB>(s, c, end, w, nd);
+      continue;
     }
+    // C·Lᵀ = K' with the head's HB rows of a coupling column as one
+    // vector; at level 1, K' comes from the band below the tail.
+    const std::int64_t t0 = end - HB;
+    T* base = s.cpl(head, 1);
+    V col[HB];
+    for (int k = 0; k < HB; ++k) {
+      if (w == 1) {
+        const std::int64_t j = t0 + 1 + k;
+        const T* aj = s.template column<HB>(j);
+        L::zero(col[k]);
+        const std::int64_t band_end = std::min(s.n, j + HB);
+        for (std::int64_t i = head; i <= band_end; ++i)
+          col[k][i - head] = aj[i - j];
+      } else {
+        L::load(col[k], base + k * s.n);
+      }
+    }
+    const T* lj = s.template column<HB>(t0 + 1);
+    for (int jj = 0; jj < HB; ++jj, lj += S) {
+      col[jj] = col[jj] / lj[0];
+      for (int k = jj + 1; k < HB; ++k)
+        col[k] = col[k] - col[jj] * lj[k - jj];
+    }
+    for (int k = 0; k < HB; ++k) L::store(base + k * s.n, col[k]);
   }
   return true;
+}
+
+// Whether a block can take the vector factor form.
+template <class T, int HB>
+bool factor_lanes_fit(const BandArrays<T>& s, std::int64_t c) {
+  const std::int64_t len = s.last(c) - c + 1;
+  return len >= 2 * HB + 1 && len * HB <= kLaneScratch;
+}
+
+template <class T, int HB>
+bool factor_phase_block_lanes(const BandArrays<T>& s, std::int64_t c,
+                              std::int64_t w, std::int64_t nd,
+                              std::int64_t level_first, RealOf<T> threshold,
+                              std::atomic<std::int32_t>* failure_flags,
+                              std::int32_t parity) {
+  if (!factor_lanes_fit<T, HB>(s, c))
+    return factor_phase_block<T, HB>(s, c, w, nd, level_first, threshold,
+                                     failure_flags, parity);
+  const std::int64_t cs[1] = {c};
+  return factor_blocks_lanes<T, HB, 1>(s, cs, w, nd, level_first, threshold,
+                                       failure_flags, parity);
 }
 
 // Update phase: the sums over R's rows for all tail columns at once (one
@@ -605,11 +664,22 @@ void update_phase_block_lanes(const BandArrays<T>& s, std::int64_t c,
     L::zero(bt);
     const T* y = s.rhs(r0, 1);
     if (rhs) L::load(bt, s.rhs(t0 + 1, 1));
-    for (std::int64_t i = 0; i < rows; ++i) {
-      V row;
-      for (int k = 0; k < HB; ++k) row[k] = sr[k * n + i];
+    auto add_row = [&](const V& row, std::int64_t i) {
       for (int j = 0; j < HB; ++j) acc[j] = acc[j] + row * row[j];
       if (rhs) bt = bt - row * y[i];
+    };
+    // Rows of S_R from HB × HB tiles transposed in registers.
+    std::int64_t i = 0;
+    for (; i + HB <= rows; i += HB) {
+      V r[HB];
+      for (int k = 0; k < HB; ++k) L::load(r[k], sr + k * n + i);
+      L::transpose(r);
+      for (int m = 0; m < HB; ++m) add_row(r[m], i + m);
+    }
+    for (; i < rows; ++i) {
+      V row;
+      for (int k = 0; k < HB; ++k) row[k] = sr[k * n + i];
+      add_row(row, i);
     }
     for (int j = 0; j < HB; ++j) {
       T* aj = s.template column<HB>(t0 + 1 + j);
@@ -695,6 +765,11 @@ struct BlockOps {
                  RealOf<T> threshold,
                  std::atomic<std::int32_t>* failure_flags,
                  std::int32_t parity);
+  bool (*factor_pair)(const BandArrays<T>&, std::int64_t c1,
+                      std::int64_t c2, std::int64_t w, std::int64_t nd,
+                      std::int64_t level_first, RealOf<T> threshold,
+                      std::atomic<std::int32_t>* failure_flags,
+                      std::int32_t parity);
   void (*update)(const BandArrays<T>&, std::int64_t c, std::int64_t nd,
                  std::int64_t level_first);
   void (*back)(const BandArrays<T>&, std::int64_t c, std::int64_t nd);
@@ -747,6 +822,27 @@ bool factor_best(const BandArrays<T>& s, std::int64_t c, std::int64_t w,
                                      flags, parity);
 }
 
+// Two blocks of one factor phase; false when a pivot failed in either.
+template <class T, int HB>
+bool factor_pair_best(const BandArrays<T>& s, std::int64_t c1,
+                      std::int64_t c2, std::int64_t w, std::int64_t nd,
+                      std::int64_t level_first, RealOf<T> threshold,
+                      std::atomic<std::int32_t>* flags, std::int32_t parity) {
+  if constexpr (kHasLanes<T, HB>) {
+    if (factor_lanes_fit<T, HB>(s, c1) && factor_lanes_fit<T, HB>(s, c2) &&
+        s.last(c1) - c1 == s.last(c2) - c2) {
+      prefetch_block<T, HB>(s, c2 + 2 * nd, w > 1);
+      const std::int64_t cs[2] = {c1, c2};
+      return factor_blocks_lanes<T, HB, 2>(s, cs, w, nd, level_first,
+                                           threshold, flags, parity);
+    }
+  }
+  return factor_best<T, HB>(s, c1, w, nd, level_first, threshold, flags,
+                            parity) &&
+         factor_best<T, HB>(s, c2, w, nd, level_first, threshold, flags,
+                            parity);
+}
+
 template <class T, int HB>
 void update_best(const BandArrays<T>& s, std::int64_t c, std::int64_t nd,
                  std::int64_t level_first) {
@@ -774,6 +870,14 @@ void update_best(const BandArrays<T>& s, std::int64_t c, std::int64_t nd,
       return factor_best<T, HB>(s, c, w, nd, level_first, threshold, flags, \
                                 parity);                                    \
     }                                                                       \
+    ATTRIBUTES static bool factor_pair(                                     \
+        const BandArrays<T>& s, std::int64_t c1, std::int64_t c2,           \
+        std::int64_t w, std::int64_t nd, std::int64_t level_first,          \
+        RealOf<T> threshold, std::atomic<std::int32_t>* flags,              \
+        std::int32_t parity) {                                              \
+      return factor_pair_best<T, HB>(s, c1, c2, w, nd, level_first,         \
+                                     threshold, flags, parity);             \
+    }                                                                       \
     ATTRIBUTES static void update(const BandArrays<T>& s, std::int64_t c,   \
                                   std::int64_t nd,                          \
                                   std::int64_t level_first) {               \
@@ -791,7 +895,7 @@ void update_best(const BandArrays<T>& s, std::int64_t c, std::int64_t nd,
       back_substitution_pair<T, HB>(s, c1, c2, nd);                         \
     }                                                                       \
     static BlockOps<T> ops() {                                              \
-      return {&factor, &update, &back, &back_pair};                         \
+      return {&factor, &factor_pair, &update, &back, &back_pair};           \
     }                                                                       \
   };
 
@@ -900,11 +1004,14 @@ void band_solve_worker(T*& A, std::int32_t& n, std::int32_t& hb, T*& B,
   auto factor_phase = [&] {
     const std::int64_t w = level_stride, nd = neighbour_distance;
     const std::int64_t first = level_first;
-    std::int64_t c = 0;
-    while (claim(next_up, c)) {
-      if (!ops.factor(s, c, w, nd, first, pivot_threshold, failure_flags,
-                      p))
-        break;
+    std::int64_t c1 = 0, c2 = 0;
+    for (int got; (got = claim_up_to_two(next_up, c1, c2)) > 0;) {
+      const bool ok =
+          got == 2 ? ops.factor_pair(s, c1, c2, w, nd, first,
+                                     pivot_threshold, failure_flags, p)
+                   : ops.factor(s, c1, w, nd, first, pivot_threshold,
+                                failure_flags, p);
+      if (!ok) break;
     }
   };
 

@@ -4,8 +4,10 @@
 // the compiler maps it to gives the bits of the scalar code.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 namespace pband {
 
@@ -20,6 +22,16 @@ struct LaneInt<double> {
   using type = std::int64_t;
 };
 
+namespace lanes_detail {
+
+// Lane i of the interleave of a and b (lanes W + j name b's lane j):
+// a0 b0 a1 b1 … from the lower halves, or from the upper ones.
+constexpr int interleave_lane(int w, bool upper, std::size_t i) {
+  return (i % 2 == 0 ? 0 : w) + int(i / 2) + (upper ? w / 2 : 0);
+}
+
+}  // namespace lanes_detail
+
 // Vectors are only passed by reference: a vector argument's ABI depends on
 // the instruction set, and the kernels are compiled for several.
 template <class R, int W>
@@ -33,6 +45,27 @@ struct Lanes {
   static void zero(V& v) {
     for (int i = 0; i < W; ++i) v[i] = R(0);
   }
+  // r[k] := column k of the W × W tile whose rows are r[0] … r[W-1]:
+  // log2(W) rounds of interleaving row p with row p + W/2.
+  static void transpose(V (&r)[W]) {
+    for (int round = 1; round < W; round *= 2) {
+      V t[W];
+      for (int p = 0; p < W / 2; ++p) {
+        interleave<false>(t[2 * p], r[p], r[p + W / 2],
+                          std::make_index_sequence<W>{});
+        interleave<true>(t[2 * p + 1], r[p], r[p + W / 2],
+                         std::make_index_sequence<W>{});
+      }
+      for (int k = 0; k < W; ++k) r[k] = t[k];
+    }
+  }
+  template <bool Upper, std::size_t... I>
+  static void interleave(V& out, const V& a, const V& b,
+                         std::index_sequence<I...>) {
+    out = __builtin_shufflevector(
+        a, b, lanes_detail::interleave_lane(W, Upper, I)...);
+  }
+
   // Lanes i >= n of v get their values from old.
   static void keep_after(V& v, const V& old, int n) {
     Mask m;
