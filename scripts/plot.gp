@@ -46,6 +46,7 @@ if (exists_file(f)) {
   unset multiplot
   unset logscale
   unset xrange
+  set xtics autofreq
   set datafile nocolumnheaders
 }
 
@@ -66,6 +67,7 @@ if (exists_file(f)) {
     "median time per solve"
   set logscale xy
   set logscale x 2
+  set xtics autofreq
   set xlabel "half bandwidth hb"
   set ylabel "median time (ms)"
   set key top left box opaque
@@ -109,7 +111,8 @@ if (exists_file(f)) {
   set ylabel "median time (ms, log scale)"
   set logscale xy
   set logscale x 2
-  set key top right box opaque
+  set xtics autofreq
+  set key inside top right box opaque
   stats f nooutput
   plot for [c = 2:STATS_columns] f using 1:(ms(column(c))) \
     with linespoints lw 2 pt 7 title columnheader(c)
