@@ -222,7 +222,12 @@ WaitResult wait_event(Object* o, const timespec* deadline, bool poll_only) {
   for (int spin = 0;; ++spin) {
     if (event_take(o, w)) return WAIT_OBJECT_0;
     if (spin < EVENT_SPINS) {
-      cpu_relax();
+      // Now and then give the processor away, in case the thread that
+      // will set the event waits for it (more threads than processors).
+      if (spin % 128 == 127)
+        sched_yield();
+      else
+        cpu_relax();
     } else if (!futex_sleep(&word, w, deadline)) {
       // Timed out: leave, unless a release was handed over meanwhile.
       w = word.load(std::memory_order_relaxed);
