@@ -1,6 +1,8 @@
 // Private header of the band solver: the block operations of the cyclic
 // reduction, the worker routine every thread of a team runs, and the
 // driver, written once over the element type and instantiated per type.
+// The block operations are compiled per common half bandwidth and per
+// instruction set, all doing the same operations in the same order.
 #pragma once
 
 #include <algorithm>
