@@ -58,7 +58,7 @@ struct FamilyCases {
     const Family families[] = {Family::solver, Family::factor_solve,
                                Family::factor_substitute};
     for (Family f : families) {
-      cases.push_back(std::make_unique<TypedCase<T>>(f, 61, 3, 2, 2, seed));
+      cases.push_back(make_case(type_index<T>(), f, 61, 3, 2, 2, seed));
       if (fail_pivot) cases.back()->plant_zero_pivot(30);
       set_team_size(1);
       cases.back()->run();
@@ -283,15 +283,16 @@ TYPED_TEST(PivotAtEveryBlock, SolverTeamLeavesAtOneBarrier) {
   Watchdog guard(kLimit, "pivot at every block");
   std::int64_t runs = 0;
   for (std::int32_t j : block_positions(kN, block_size)) {
-    TypedCase<T> planted(Family::solver, kN, kHb, 1, 1, 500 + j);
-    planted.plant_zero_pivot(j);
+    auto planted = make_case(type_index<T>(), Family::solver, kN, kHb, 1, 1,
+                             500 + j);
+    planted->plant_zero_pivot(j);
     for (std::int32_t team = 1; team <= 8; ++team) {
       SCOPED_TRACE(::testing::Message() << "pivot in column " << j
                                         << ", team " << team);
       // Through the public entry point.
       set_team_size(team);
-      planted.run();
-      EXPECT_EQ(planted.status, 1);
+      planted->run();
+      EXPECT_EQ(planted->status, 1);
 
       // The team run directly, as the solver's own threads run it.
       std::vector<T> a = random_band_matrix<T>(kN, kHb, 500 + j);
