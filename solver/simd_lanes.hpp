@@ -66,11 +66,17 @@ struct Lanes {
         a, b, lanes_detail::interleave_lane(W, Upper, I)...);
   }
 
-  // Lanes i >= n of v get their values from old.
+  // Lanes i >= n of v get their values from old. The mask comes from one
+  // comparison with the lane numbers, n being known only at run time.
   static void keep_after(V& v, const V& old, int n) {
     Mask m;
-    for (int i = 0; i < W; ++i) m[i] = i < n ? -1 : 0;
+    lane_numbers(m, std::make_index_sequence<W>{});
+    m = m < static_cast<typename LaneInt<R>::type>(n);
     v = (V)(((Mask)v & m) | ((Mask)old & ~m));
+  }
+  template <std::size_t... I>
+  static void lane_numbers(Mask& m, std::index_sequence<I...>) {
+    m = Mask{static_cast<typename LaneInt<R>::type>(I)...};
   }
 };
 
