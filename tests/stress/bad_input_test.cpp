@@ -5,7 +5,6 @@
 // infinite entries propagated as the arithmetic defines, the same on
 // every team, without a write outside the arrays.
 #include <sys/mman.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>

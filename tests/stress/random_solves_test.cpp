@@ -1,7 +1,8 @@
 // Volume: thousands of random small systems in every element type through
 // the solver and both library paths on random teams of 1 … 8, each judged
 // by its residual; the worker and slot cursors wrapping many times around
-// numbers held by others; and solves from several threads at once.
+// numbers held by others; solves from several threads at once, and first
+// solves racing to choose the block base.
 #include <atomic>
 #include <set>
 
@@ -166,6 +167,43 @@ TEST_F(RandomSolves, ConcurrentSolvesGiveTheBitsOfSolvingAlone) {
   std::printf("%lld concurrent solves on %d threads\n",
               static_cast<long long>(solves.load()), kThreads);
   EXPECT_EQ(mismatches.load(), 0);
+  EXPECT_EQ(Resources{}, baseline);
+}
+
+// The first solves of a process race to choose the block base: one value
+// wins (24 real, 16 or 8 complex), and every one of those first solves
+// cuts its blocks by it, giving the bits of a solve made with it alone.
+TEST_F(RandomSolves, FirstSolvesAgreeOnTheBlockBase) {
+  const Resources baseline = warm_baseline();
+  const std::int64_t rounds = scaled(40);
+  std::mt19937_64 rng(stress_seed(99));
+  std::int64_t mismatches = 0;
+  Watchdog guard(std::chrono::seconds(540), "first solves");
+  for (std::int64_t r = 0; r < rounds; ++r) {
+    set_team_size(r % 2 == 0 ? 2 : 4);
+    std::vector<std::unique_ptr<Case>> cases;
+    for (int type = 0; type < 4; ++type)
+      cases.push_back(random_case(rng, Family::solver, type));
+    pband::testing::set_solver_block_base(0);
+    std::atomic<int> ready{0};
+    std::vector<std::thread> threads;
+    for (auto& c : cases)
+      threads.emplace_back([&ready, &c] {
+        ready.fetch_add(1);
+        while (ready.load() < 4) std::this_thread::yield();
+        c->run();
+      });
+    for (auto& t : threads) t.join();
+    const std::int32_t base = pband::testing::solver_block_base();
+    EXPECT_TRUE(base == 24 || base == 16 || base == 8) << base;
+    for (auto& c : cases) {
+      ASSERT_EQ(c->status, 0) << c->describe();
+      const auto bits = c->bits();
+      c->run();  // alone, with the base that won
+      if (c->bits() != bits) ++mismatches;
+    }
+  }
+  EXPECT_EQ(mismatches, 0);
   EXPECT_EQ(Resources{}, baseline);
 }
 
