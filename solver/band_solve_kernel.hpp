@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 #include "runtime/runtime.hpp"
 #include "solver/element_traits.hpp"
@@ -503,7 +504,9 @@ bool factor_blocks_lanes(const BandArrays<T>& s, const std::int64_t (&cs)[P],
     }
   };
   // Column i of a block; false when its pivot fails.
-  auto column = [&](Block& k_, std::int64_t i) {
+  // `interior`: i >= HB, every one of the HB earlier columns in the block,
+  // so the term loop needs no test.
+  auto column = [&](Block& k_, std::int64_t i, auto interior) {
     T* cj = k_.cj;
     if (i + HB < len) {
       // Rows j+1 … j+HB as one vector; the update from column j-d reaches
@@ -512,7 +515,7 @@ bool factor_blocks_lanes(const BandArrays<T>& s, const std::int64_t (&cs)[P],
       V bj;
       L::load(bj, cj + 1);
       for (int d = HB; d >= 1; --d) {
-        if (i < d) continue;
+        if (!interior && i < d) continue;
         const T* ck = cj - d * S;
         const T a = ck[d];
         dj = Tr::msub(dj, ck[d], a);
@@ -556,7 +559,9 @@ bool factor_blocks_lanes(const BandArrays<T>& s, const std::int64_t (&cs)[P],
   for (std::int64_t i = 0; i < len; ++i) {
 #pragma GCC unroll 2
     for (int b = 0; b < P; ++b) {
-      if (!column(blocks[b], i)) {
+      const bool ok = i < HB ? column(blocks[b], i, std::false_type{})
+                             : column(blocks[b], i, std::true_type{});
+      if (!ok) {
         failure_flags[parity - 1].store(1, std::memory_order_relaxed);
         return false;
       }
