@@ -8,6 +8,9 @@
 #include <cmath>
 #include <complex>
 #include <cstdint>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace pband {
 
@@ -16,6 +19,25 @@ static_assert(FLT_EVAL_METHOD == 0,
 
 template <class T>
 struct ElementTraits;
+
+// The correctly rounded square root as one instruction: std::sqrt may call
+// the C library to set errno for a negative argument, which costs a call
+// (and the registers saved around it) in the middle of a factorization.
+inline float real_sqrt(float a) {
+#if defined(__SSE2__)
+  return _mm_cvtss_f32(_mm_sqrt_ss(_mm_set_ss(a)));
+#else
+  return std::sqrt(a);
+#endif
+}
+inline double real_sqrt(double a) {
+#if defined(__SSE2__)
+  const __m128d v = _mm_set_sd(a);
+  return _mm_cvtsd_f64(_mm_sqrt_sd(v, v));
+#else
+  return std::sqrt(a);
+#endif
+}
 
 template <class R>
 struct RealTraits {
@@ -28,7 +50,7 @@ struct RealTraits {
   static R div(R a, R b) { return a / b; }
   // a - b*c with the product rounded first.
   static R msub(R a, R b, R c) { return a - b * c; }
-  static R sqrt(R a) { return std::sqrt(a); }
+  static R sqrt(R a) { return real_sqrt(a); }
   // The value itself: a real pivot must be positive.
   static R modulus(R a) { return a; }
 };
