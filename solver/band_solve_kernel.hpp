@@ -42,6 +42,11 @@ inline std::int32_t band_block_size(std::int32_t base, std::int32_t n,
 // the arrays. Fixed widths let the compiler unroll the short band loops.
 inline constexpr int kAnyHb = -1;
 
+// The vector forms where they exist (real types, half bandwidth 4 or
+// more), the general ones elsewhere.
+template <class T, int HB>
+inline constexpr bool kHasLanes = !ElementTraits<T>::is_complex && HB >= 4;
+
 // The arrays of one solve and the indexing of each, 1-based as in the
 // formulas; every position is formed in 64 bits.
 //   coupling store: n × hb, entry (i, k) at (k-1)·n + i
@@ -192,6 +197,14 @@ bool factor_phase_block(const BandArrays<T>& s, std::int64_t c,
         for (std::int64_t i = band_end + 1; i <= end; ++i)
           v[i - c] = Tr::zero();
       }
+    } else {
+      // Later levels: K is zero below the head rows (not stored).
+      const std::int64_t head_end = std::min(end, c + hb - 1);
+      for (std::int64_t k = 1; k <= hb; ++k) {
+        T* v = s.cpl(c, k);
+        for (std::int64_t i = head_end + 1; i <= end; ++i)
+          v[i - c] = Tr::zero();
+      }
     }
     for (std::int64_t k = 1; k <= hb; ++k)
       forward_solve_block<T, HB>(s, c, end, s.cpl(c, k));
@@ -205,49 +218,59 @@ bool factor_phase_block(const BandArrays<T>& s, std::int64_t c,
 
 // Update phase on a remaining block E = [c, end]: fold in the eliminated
 // neighbours R (right) and P (left), nd columns away, and form E's new
-// coupling with P's left neighbour Q.
+// coupling with P's left neighbour Q. The two halves touch disjoint parts
+// of E when E is at least 2·hb long, so they may also run as soon as R or
+// P is factored, by the thread that factored it (see fold_into_neighbours).
 //
 //     Q tail | P ......... P tail | E head ... E tail | R ......
 //            |<-------- S_P ----->|<- C_P ->|          |<- S_R ->
+
+// From R: tail block -= S_Rᵀ·S_R, each entry's sum formed from zero and
+// subtracted once; tail rows of b -= S_Rᵀ·y_R a product at a time.
 template <class T, int HB = kAnyHb>
-void update_phase_block(const BandArrays<T>& s, std::int64_t c,
-                        std::int64_t nd, std::int64_t level_first) {
+void update_from_right(const BandArrays<T>& s, std::int64_t c,
+                       std::int64_t nd) {
   using Tr = ElementTraits<T>;
   const std::int64_t hb = s.template half_band<HB>();
-  if (hb == 0) return;
+  if (hb == 0 || c + nd > s.n) return;
   const std::int64_t end = s.last(c);
-
-  // From R: tail block -= S_Rᵀ·S_R, each entry's sum formed from zero and
-  // subtracted once; tail rows of b -= S_Rᵀ·y_R a product at a time.
-  if (c + nd <= s.n) {
-    const std::int64_t r0 = c + nd;
-    const std::int64_t rows = s.last(r0) - r0 + 1;
-    const std::int64_t t0 = end - hb;
-    for (std::int64_t j = 1; j <= hb; ++j) {
-      T* aj = s.template column<HB>(t0 + j);
-      const T* sj = s.cpl(r0, j);
-      for (std::int64_t k = j; k <= hb; ++k) {
-        const T* sk = s.cpl(r0, k);
-        T sum = Tr::zero();
-        for (std::int64_t i = 0; i < rows; ++i)
-          sum = Tr::add(sum, Tr::mul(sk[i], sj[i]));
-        aj[k - j] = Tr::sub(aj[k - j], sum);
-      }
-    }
-    for (std::int64_t q = 1; q <= s.nrhs; ++q) {
-      const T* y = s.rhs(r0, q);
-      T* bt = s.rhs(t0 + 1, q);
-      for (std::int64_t k = 1; k <= hb; ++k) {
-        const T* sk = s.cpl(r0, k);
-        T t = bt[k - 1];
-        for (std::int64_t i = 0; i < rows; ++i) t = Tr::msub(t, sk[i], y[i]);
-        bt[k - 1] = t;
-      }
+  const std::int64_t r0 = c + nd;
+  const std::int64_t rows = s.last(r0) - r0 + 1;
+  const std::int64_t t0 = end - hb;
+  for (std::int64_t j = 1; j <= hb; ++j) {
+    T* aj = s.template column<HB>(t0 + j);
+    const T* sj = s.cpl(r0, j);
+    for (std::int64_t k = j; k <= hb; ++k) {
+      const T* sk = s.cpl(r0, k);
+      T sum = Tr::zero();
+      for (std::int64_t i = 0; i < rows; ++i)
+        sum = Tr::add(sum, Tr::mul(sk[i], sj[i]));
+      aj[k - j] = Tr::sub(aj[k - j], sum);
     }
   }
+  for (std::int64_t q = 1; q <= s.nrhs; ++q) {
+    const T* y = s.rhs(r0, q);
+    T* bt = s.rhs(t0 + 1, q);
+    for (std::int64_t k = 1; k <= hb; ++k) {
+      const T* sk = s.cpl(r0, k);
+      T t = bt[k - 1];
+      for (std::int64_t i = 0; i < rows; ++i) t = Tr::msub(t, sk[i], y[i]);
+      bt[k - 1] = t;
+    }
+  }
+}
 
-  if (c - nd < level_first) return;
-  // From P: C_P sits in E's head rows of the coupling store.
+// From P: head block -= C_P·C_Pᵀ, head rows of b -= C_P·y(P's tail), C_P
+// kept for P's back-substitution, and, when P has a left neighbour Q, E's
+// head coupling with Q's tail -C_P·S_P(P's tail rows) in place of C_P.
+// E's coupling rows below the head are zero from here on; they are never
+// stored, the factor phase takes them as zero.
+template <class T, int HB = kAnyHb>
+void update_from_left(const BandArrays<T>& s, std::int64_t c,
+                      std::int64_t nd, std::int64_t level_first) {
+  using Tr = ElementTraits<T>;
+  const std::int64_t hb = s.template half_band<HB>();
+  if (hb == 0 || c - nd < level_first) return;
   const std::int64_t p0 = c - nd;
   const std::int64_t p_tail = p0 + s.block_size - hb;  // first tail column
   const std::int64_t head_end = std::min(s.n, c + hb - 1);
@@ -300,10 +323,6 @@ void update_phase_block(const BandArrays<T>& s, std::int64_t c,
       }
     }
   }
-  for (std::int64_t k = 1; k <= hb; ++k) {
-    T* v = s.cpl(1, k);
-    for (std::int64_t i = head_end + 1; i <= end; ++i) v[i - 1] = Tr::zero();
-  }
 }
 
 // Back-substitution phase on block [c, end], its neighbours nd columns
@@ -343,23 +362,24 @@ void back_substitution_block(const BandArrays<T>& s, std::int64_t c,
   }
 }
 
-// Two blocks of one back-substitution phase, each exactly as alone. Each
-// row of a backward solve waits for the row below it; rows of the two
-// blocks are interleaved so that one's wait overlaps the other's work.
-template <class T, int HB = kAnyHb>
-void back_substitution_pair(const BandArrays<T>& s, std::int64_t c1,
-                            std::int64_t c2, std::int64_t nd) {
+// P blocks of one back-substitution phase, each exactly as alone. Each
+// row of a backward solve waits for the row below it; the rows of the
+// blocks are interleaved so that one's wait overlaps the others' work.
+template <class T, int HB, int P>
+void back_substitution_blocks(const BandArrays<T>& s,
+                              const std::int64_t (&cs)[P], std::int64_t nd) {
   using Tr = ElementTraits<T>;
   const std::int64_t hb = s.template half_band<HB>();
-  if (s.nrhs != 1 || hb == 0) {
-    back_substitution_block<T, HB>(s, c1, nd);
-    back_substitution_block<T, HB>(s, c2, nd);
+  const std::int64_t len = s.last(cs[0]) - cs[0] + 1;
+  bool same = true;
+  for (int b = 1; b < P; ++b) same = same && s.last(cs[b]) - cs[b] + 1 == len;
+  if (P == 1 || s.nrhs != 1 || hb == 0 || !same) {
+    for (int b = 0; b < P; ++b) back_substitution_block<T, HB>(s, cs[b], nd);
     return;
   }
-  // Everything but the backward solves: with nrhs 0 they are all there is.
-  const std::int64_t end1 = s.last(c1), end2 = s.last(c2);
-  auto couplings = [&](std::int64_t c, std::int64_t end) {
-    const std::int64_t len = end - c + 1;
+  // Everything but the backward solves.
+  for (int b = 0; b < P; ++b) {
+    const std::int64_t c = cs[b], end = c + len - 1;
     T* x = s.rhs(c, 1);
     if (c - nd >= 1) {
       const T* xp = s.rhs(c - nd + s.block_size - hb, 1);
@@ -381,28 +401,61 @@ void back_substitution_pair(const BandArrays<T>& s, std::int64_t c1,
           xt[k] = Tr::msub(xt[k], sv[k], xv);
       }
     }
-  };
-  couplings(c1, end1);
-  couplings(c2, end2);
-  // Row i of a block: x(i) := (x(i) - Σ L(k, i)·x(k)) / L(i, i).
-  auto row = [&](std::int64_t i, std::int64_t end, T* xi, const T* li) {
-    T t = xi[0];
-    const std::int64_t m = std::min(hb, end - i);
-    for (std::int64_t k = 1; k <= m; ++k) t = Tr::msub(t, li[k], xi[k]);
-    xi[0] = Tr::div(t, li[0]);
-  };
-  std::int64_t i1 = end1, i2 = end2;
-  T* x1 = s.rhs(end1, 1);
-  T* x2 = s.rhs(end2, 1);
-  const T* l1 = s.template column<HB>(end1);
-  const T* l2 = s.template column<HB>(end2);
-  for (; i1 >= c1 && i2 >= c2; --i1, --i2, --x1, --x2, l1 -= hb + 1,
-       l2 -= hb + 1) {
-    row(i1, end1, x1, l1);
-    row(i2, end2, x2, l2);
   }
-  for (; i1 >= c1; --i1, --x1, l1 -= hb + 1) row(i1, end1, x1, l1);
-  for (; i2 >= c2; --i2, --x2, l2 -= hb + 1) row(i2, end2, x2, l2);
+  // Row i, d rows above the block's end: x(i) := (x(i) - Σ L(k, i)·x(k))
+  // / L(i, i) over the min(hb, d) rows below it.
+  T* x[P];
+  const T* l[P];
+  for (int b = 0; b < P; ++b) {
+    x[b] = s.rhs(cs[b] + len - 1, 1);
+    l[b] = s.template column<HB>(cs[b] + len - 1);
+  }
+  const std::int64_t stride = hb + 1;
+  std::int64_t d = 0;
+  if constexpr (kHasLanes<T, HB>) {
+    // The last HB rows have fewer terms; the others keep the HB values
+    // below them in a vector, so a row never waits for a reload of the
+    // value just stored.
+    using L = Lanes<T, HB>;
+    using V = typename L::V;
+    for (; d < HB && d < len; ++d) {
+      for (int b = 0; b < P; ++b) {
+        T* xi = x[b] - d;
+        const T* li = l[b] - d * stride;
+        T t = xi[0];
+        for (std::int64_t k = 1; k <= d; ++k) t = Tr::msub(t, li[k], xi[k]);
+        xi[0] = Tr::div(t, li[0]);
+      }
+    }
+    if (d == len) return;
+    V win[P];
+    for (int b = 0; b < P; ++b) L::load(win[b], x[b] - HB + 1);
+    for (; d < len; ++d) {
+      for (int b = 0; b < P; ++b) {
+        T* xi = x[b] - d;
+        const T* li = l[b] - d * stride;
+        V lv;
+        L::load(lv, li + 1);
+        const V p = lv * win[b];
+        T t = xi[0];
+        for (int k = 0; k < HB; ++k) t = Tr::sub(t, p[k]);
+        t = Tr::div(t, li[0]);
+        xi[0] = t;
+        L::shift_in(win[b], t);
+      }
+    }
+  } else {
+    for (; d < len; ++d) {
+      for (int b = 0; b < P; ++b) {
+        T* xi = x[b] - d;
+        const T* li = l[b] - d * stride;
+        T t = xi[0];
+        const std::int64_t m = std::min(hb, d);
+        for (std::int64_t k = 1; k <= m; ++k) t = Tr::msub(t, li[k], xi[k]);
+        xi[0] = Tr::div(t, li[0]);
+      }
+    }
+  }
 }
 
 // ---------------------------------------------------------------------------
@@ -416,6 +469,77 @@ void back_substitution_pair(const BandArrays<T>& s, std::int64_t c1,
 // Elements of the per-block scratch (the left spike, row by row).
 inline constexpr std::int64_t kLaneScratch = 4096;
 
+template <class T, int HB>
+void update_right_best(const BandArrays<T>& s, std::int64_t c,
+                       std::int64_t nd);
+template <class T, int HB>
+void update_left_best(const BandArrays<T>& s, std::int64_t c,
+                      std::int64_t nd, std::int64_t level_first);
+
+// Right coupling C·Lᵀ = K' of block [c, end] with the right neighbour's HB
+// head rows of a coupling column as one vector; at level 1, K' comes from
+// the band below the tail.
+template <class T, int HB>
+void right_coupling_lanes(const BandArrays<T>& s, std::int64_t c,
+                          std::int64_t end, std::int64_t w,
+                          std::int64_t nd) {
+  using L = Lanes<T, HB>;
+  using V = typename L::V;
+  constexpr std::int64_t S = HB + 1;
+  const std::int64_t head = c + nd;
+  const std::int64_t t0 = end - HB;
+  T* base = s.cpl(head, 1);
+  V col[HB];
+  for (int k = 0; k < HB; ++k) {
+    if (w == 1) {
+      const std::int64_t j = t0 + 1 + k;
+      const T* aj = s.template column<HB>(j);
+      L::zero(col[k]);
+      const std::int64_t band_end = std::min(s.n, j + HB);
+      for (std::int64_t i = head; i <= band_end; ++i)
+        col[k][i - head] = aj[i - j];
+    } else {
+      L::load(col[k], base + k * s.n);
+    }
+  }
+  const T* lj = s.template column<HB>(t0 + 1);
+  for (int jj = 0; jj < HB; ++jj, lj += S) {
+    col[jj] = col[jj] / lj[0];
+    for (int k = jj + 1; k < HB; ++k) col[k] = col[k] - col[jj] * lj[k - jj];
+  }
+  for (int k = 0; k < HB; ++k) L::store(base + k * s.n, col[k]);
+}
+
+// The update of remaining block E = [e, end] from its right neighbour R,
+// with R's spike still in the factor's scratch, row-major (HB a row), and
+// y_R beside it: the operations of update_from_right, one right-hand side.
+template <class T, int HB>
+void update_tail_from_rows(const BandArrays<T>& s, std::int64_t e,
+                           const T* spike, const T* y, std::int64_t rows) {
+  using Tr = ElementTraits<T>;
+  using L = Lanes<T, HB>;
+  using V = typename L::V;
+  const std::int64_t t0 = s.last(e) - HB;
+  V acc[HB];
+  for (int j = 0; j < HB; ++j) L::zero(acc[j]);
+  const bool rhs = s.nrhs > 0;
+  V bt;
+  L::zero(bt);
+  if (rhs) L::load(bt, s.rhs(t0 + 1, 1));
+  for (std::int64_t i = 0; i < rows; ++i) {
+    const T* si = spike + i * HB;
+    V row;
+    L::load(row, si);
+    for (int j = 0; j < HB; ++j) acc[j] = acc[j] + row * si[j];
+    if (rhs) bt = bt - row * y[i];
+  }
+  for (int j = 0; j < HB; ++j) {
+    T* aj = s.template column<HB>(t0 + 1 + j);
+    for (int k = j; k < HB; ++k) aj[k - j] = Tr::sub(aj[k - j], acc[j][k]);
+  }
+  if (rhs) L::store(s.rhs(t0 + 1, 1), bt);
+}
+
 // Factor phase, fused: column j of the diagonal block is factored left-
 // looking, then row j of the left spike (held row-major, one vector a
 // row) and of the first right-hand side are divided by the pivot and
@@ -428,7 +552,7 @@ bool factor_blocks_lanes(const BandArrays<T>& s, const std::int64_t (&cs)[P],
                          std::int64_t w, std::int64_t nd,
                          std::int64_t level_first, RealOf<T> threshold,
                          std::atomic<std::int32_t>* failure_flags,
-                         std::int32_t parity) {
+                         std::int32_t parity, bool fold) {
   using Tr = ElementTraits<T>;
   using L = Lanes<T, HB>;
   using V = typename L::V;
@@ -439,6 +563,7 @@ bool factor_blocks_lanes(const BandArrays<T>& s, const std::int64_t (&cs)[P],
     std::int64_t c, end;
     bool left;
     T* cj;  // the column being factored
+    V win[HB];  // the HB columns before it, below their diagonals
     alignas(64) T v[kLaneScratch];
     alignas(64) T y[kLaneScratch / HB];
   };
@@ -450,6 +575,7 @@ bool factor_blocks_lanes(const BandArrays<T>& s, const std::int64_t (&cs)[P],
     k_.end = k_.c + len - 1;
     k_.left = k_.c - nd >= level_first;
     k_.cj = s.template column<HB>(k_.c);
+    for (V& w_ : k_.win) L::zero(w_);
     const std::int64_t c = k_.c;
     T* v = k_.v;
     // K, row-major. At level 1 from the band: only its first HB rows are
@@ -462,17 +588,14 @@ bool factor_blocks_lanes(const BandArrays<T>& s, const std::int64_t (&cs)[P],
           for (std::int64_t i = 0; i < k; ++i) v[i * HB + k - 1] = aj[i];
         }
       } else {
-        // HB × HB tiles of the coupling columns, transposed in registers.
+        // Only the head rows are non-zero: one HB × HB tile of the
+        // coupling columns, transposed in registers.
         const T* src = s.cpl(c, 1);
-        std::int64_t i = 0;
-        for (; i + HB <= len; i += HB) {
-          V r[HB];
-          for (int k = 0; k < HB; ++k) L::load(r[k], src + k * s.n + i);
-          L::transpose(r);
-          for (int m = 0; m < HB; ++m) L::store(v + (i + m) * HB, r[m]);
-        }
-        for (; i < len; ++i)
-          for (int k = 0; k < HB; ++k) v[i * HB + k] = src[k * s.n + i];
+        V r[HB];
+        for (int k = 0; k < HB; ++k) L::load(r[k], src + k * s.n);
+        L::transpose(r);
+        for (int m = 0; m < HB; ++m) L::store(v + m * HB, r[m]);
+        for (std::int64_t i = HB * HB; i < len * HB; ++i) v[i] = Tr::zero();
       }
     }
     if (rhs) std::memcpy(k_.y, s.rhs(c, 1), sizeof(T) * len);
@@ -510,21 +633,25 @@ bool factor_blocks_lanes(const BandArrays<T>& s, const std::int64_t (&cs)[P],
     T* cj = k_.cj;
     if (i + HB < len) {
       // Rows j+1 … j+HB as one vector; the update from column j-d reaches
-      // its first HB-d of them. Terms in increasing column, as scalar.
+      // its first HB-d of them. Terms in increasing column, as scalar. The
+      // HB columns before it come from registers (win[d-1] is column
+      // j-d's rows below its diagonal), not from the stores just made.
       T dj = cj[0];
       V bj;
       L::load(bj, cj + 1);
-      for (int d = HB; d >= 1; --d) {
-        if (!interior && i < d) continue;
-        const T* ck = cj - d * S;
-        const T a = ck[d];
-        dj = Tr::msub(dj, ck[d], a);
+      auto term = [&]<int D>(std::integral_constant<int, D>) {
+        if (!interior && i < D) return;
+        const T a = k_.win[D - 1][D - 1];
+        dj = Tr::msub(dj, a, a);
         V lk;
-        L::load(lk, ck + d + 1);
+        L::template shifted_down<D>(lk, k_.win[D - 1]);
         V nb = bj - lk * a;
-        L::keep_after(nb, bj, HB - d);
+        L::keep_after(nb, bj, HB - D);
         bj = nb;
-      }
+      };
+      [&]<int... Ds>(std::integer_sequence<int, Ds...>) {
+        (term(std::integral_constant<int, HB - Ds>{}), ...);
+      }(std::make_integer_sequence<int, HB>{});
       if (Tr::modulus(dj) <= threshold) {
         cj[0] = dj;
         L::store(cj + 1, bj);
@@ -534,6 +661,8 @@ bool factor_blocks_lanes(const BandArrays<T>& s, const std::int64_t (&cs)[P],
       cj[0] = root;
       bj = bj / root;
       L::store(cj + 1, bj);
+      for (int d = HB - 1; d > 0; --d) k_.win[d] = k_.win[d - 1];
+      k_.win[0] = bj;
       substitute(k_, i, root, [&](std::int64_t r) { return bj[r - 1]; });
     } else {
       // The last HB columns: rows past the block stay untouched.
@@ -589,36 +718,20 @@ bool factor_blocks_lanes(const BandArrays<T>& s, const std::int64_t (&cs)[P],
     for (std::int64_t q = 2; q <= s.nrhs; ++q)
       forward_solve_block<T, HB>(s, c, end, s.rhs(c, q));
 
-    if (c + nd > s.n) continue;
-    const std::int64_t head = c + nd;
-    if (head + HB - 1 > s.n) {
-      right_coupling<T, HB>(s, c, end, w, nd);
-      continue;
+    if (c + nd <= s.n) {
+      if (c + nd + HB - 1 > s.n)
+        right_coupling<T, HB>(s, c, end, w, nd);
+      else
+        right_coupling_lanes<T, HB>(s, c, end, w, nd);
     }
-    // C·Lᵀ = K' with the head's HB rows of a coupling column as one
-    // vector; at level 1, K' comes from the band below the tail.
-    const std::int64_t t0 = end - HB;
-    T* base = s.cpl(head, 1);
-    V col[HB];
-    for (int k = 0; k < HB; ++k) {
-      if (w == 1) {
-        const std::int64_t j = t0 + 1 + k;
-        const T* aj = s.template column<HB>(j);
-        L::zero(col[k]);
-        const std::int64_t band_end = std::min(s.n, j + HB);
-        for (std::int64_t i = head; i <= band_end; ++i)
-          col[k][i - head] = aj[i - j];
-      } else {
-        L::load(col[k], base + k * s.n);
-      }
+    if (!fold) continue;
+    if (k_.left) {
+      if (s.nrhs <= 1)
+        update_tail_from_rows<T, HB>(s, c - nd, k_.v, k_.y, len);
+      else
+        update_right_best<T, HB>(s, c - nd, nd);
     }
-    const T* lj = s.template column<HB>(t0 + 1);
-    for (int jj = 0; jj < HB; ++jj, lj += S) {
-      col[jj] = col[jj] / lj[0];
-      for (int k = jj + 1; k < HB; ++k)
-        col[k] = col[k] - col[jj] * lj[k - jj];
-    }
-    for (int k = 0; k < HB; ++k) L::store(base + k * s.n, col[k]);
+    if (c + nd <= s.n) update_left_best<T, HB>(s, c + nd, nd, level_first);
   }
   return true;
 }
@@ -630,33 +743,19 @@ bool factor_lanes_fit(const BandArrays<T>& s, std::int64_t c) {
   return len >= 2 * HB + 1 && len * HB <= kLaneScratch;
 }
 
+// Vector halves of the update: the sums over R's rows for all tail columns
+// at once (one accumulator vector per tail column, each lane a sum of its
+// own, formed from zero in increasing row); the head's rank-one updates a
+// column at a time, and the new coupling row by row with the row as one
+// vector. Blocks shorter than 2·HB + 1 take the general forms.
 template <class T, int HB>
-bool factor_phase_block_lanes(const BandArrays<T>& s, std::int64_t c,
-                              std::int64_t w, std::int64_t nd,
-                              std::int64_t level_first, RealOf<T> threshold,
-                              std::atomic<std::int32_t>* failure_flags,
-                              std::int32_t parity) {
-  if (!factor_lanes_fit<T, HB>(s, c))
-    return factor_phase_block<T, HB>(s, c, w, nd, level_first, threshold,
-                                     failure_flags, parity);
-  const std::int64_t cs[1] = {c};
-  return factor_blocks_lanes<T, HB, 1>(s, cs, w, nd, level_first, threshold,
-                                       failure_flags, parity);
-}
-
-// Update phase: the sums over R's rows for all tail columns at once (one
-// accumulator vector per tail column, each lane a sum of its own, formed
-// from zero in increasing row), the head's rank-one updates a column at a
-// time, and the new coupling row by row with the row as one vector.
-template <class T, int HB>
-void update_phase_block_lanes(const BandArrays<T>& s, std::int64_t c,
-                              std::int64_t nd, std::int64_t level_first) {
+void update_from_right_lanes(const BandArrays<T>& s, std::int64_t c,
+                             std::int64_t nd) {
   using Tr = ElementTraits<T>;
   using L = Lanes<T, HB>;
   using V = typename L::V;
   const std::int64_t end = s.last(c);
-  if (end - c + 1 < 2 * HB + 1)
-    return update_phase_block<T, HB>(s, c, nd, level_first);
+  if (end - c + 1 < 2 * HB + 1) return update_from_right<T, HB>(s, c, nd);
   const std::int64_t n = s.n;
   const std::int64_t t0 = end - HB;
 
@@ -704,7 +803,17 @@ void update_phase_block_lanes(const BandArrays<T>& s, std::int64_t c,
       }
     }
   }
+}
 
+template <class T, int HB>
+void update_from_left_lanes(const BandArrays<T>& s, std::int64_t c,
+                            std::int64_t nd, std::int64_t level_first) {
+  using L = Lanes<T, HB>;
+  using V = typename L::V;
+  const std::int64_t end = s.last(c);
+  if (end - c + 1 < 2 * HB + 1)
+    return update_from_left<T, HB>(s, c, nd, level_first);
+  const std::int64_t n = s.n;
   if (c - nd < level_first) return;
   const std::int64_t p0 = c - nd;
   const std::int64_t p_tail = p0 + s.block_size - HB;
@@ -746,8 +855,11 @@ void update_phase_block_lanes(const BandArrays<T>& s, std::int64_t c,
   // -C_P·S_P(P's tail rows), row by row; the last row of C_P stays in the
   // band slots A(c … c+HB-1, c-1) as the row-by-row buffer leaves it.
   V sp[HB];
-  for (int m = 0; m < HB; ++m)
-    for (int k = 0; k < HB; ++k) sp[m][k] = s.cpl(p_tail + m, k + 1)[0];
+  for (int m = 0; m < HB; ++m) {
+    T row[HB];
+    for (int k = 0; k < HB; ++k) row[k] = s.cpl(p_tail + m, k + 1)[0];
+    L::load(sp[m], row);
+  }
   T buf[HB];
   for (int i = 0; i < HB; ++i) {
     for (int k = 0; k < HB; ++k) buf[k] = cp[k * n + i];
@@ -757,43 +869,34 @@ void update_phase_block_lanes(const BandArrays<T>& s, std::int64_t c,
     for (int k = 0; k < HB; ++k) cp[k * n + i] = e[k];
   }
   std::memcpy(s.template column<HB>(c - 1) + 1, buf, sizeof buf);
-  for (std::int64_t k = 1; k <= HB; ++k) {
-    T* v = s.cpl(1, k);
-    for (std::int64_t i = c + HB; i <= end; ++i) v[i - 1] = Tr::zero();
-  }
 }
 
-// The three block operations of one solve, chosen once per solve for its
-// half bandwidth and the processor's instruction set.
+// The block operations of one solve, chosen once per solve for its half
+// bandwidth and the processor's instruction set.
 template <class T>
 struct BlockOps {
-  bool (*factor)(const BandArrays<T>&, std::int64_t c, std::int64_t w,
-                 std::int64_t nd, std::int64_t level_first,
+  // Factor phase on `count` (1 or 2) claimed blocks; with `fold`, each
+  // block factored also does its neighbours' halves of the update at once.
+  // False when a pivot of this phase failed.
+  bool (*factor)(const BandArrays<T>&, const std::int64_t* cs, int count,
+                 std::int64_t w, std::int64_t nd, std::int64_t level_first,
                  RealOf<T> threshold,
                  std::atomic<std::int32_t>* failure_flags,
-                 std::int32_t parity);
-  bool (*factor_pair)(const BandArrays<T>&, std::int64_t c1,
-                      std::int64_t c2, std::int64_t w, std::int64_t nd,
-                      std::int64_t level_first, RealOf<T> threshold,
-                      std::atomic<std::int32_t>* failure_flags,
-                      std::int32_t parity);
+                 std::int32_t parity, bool fold);
   void (*update)(const BandArrays<T>&, std::int64_t c, std::int64_t nd,
                  std::int64_t level_first);
-  void (*back)(const BandArrays<T>&, std::int64_t c, std::int64_t nd);
-  void (*back_pair)(const BandArrays<T>&, std::int64_t c1, std::int64_t c2,
-                    std::int64_t nd);
+  // Back-substitution phase on `count` (1, 2 or 4) claimed blocks.
+  void (*back)(const BandArrays<T>&, const std::int64_t* cs, int count,
+               std::int64_t nd);
 };
-
-// The vector forms where they exist (real types, half bandwidth 4 or
-// more), the general ones elsewhere.
-template <class T, int HB>
-inline constexpr bool kHasLanes = !ElementTraits<T>::is_complex && HB >= 4;
 
 // Starts loading the block a thread is likely to claim next in this
 // phase (the claim counter steps by 2·nd): its band columns, its rows of
-// B and, when asked, its rows of the coupling store. A hint only.
+// B and the first `coupling_rows` of its rows of the coupling store. A
+// hint only.
 template <class T, int HB>
-void prefetch_block(const BandArrays<T>& s, std::int64_t c, bool coupling) {
+void prefetch_block(const BandArrays<T>& s, std::int64_t c,
+                    std::int64_t coupling_rows) {
   if (c > s.n) return;
   const std::int64_t end = s.last(c);
   const std::int64_t hb = s.template half_band<HB>();
@@ -806,27 +909,62 @@ void prefetch_block(const BandArrays<T>& s, std::int64_t c, bool coupling) {
     for (std::int64_t i = 0; i <= end - c; i += kLine)
       __builtin_prefetch(b + i);
   }
-  if (coupling) {
-    for (std::int64_t k = 1; k <= hb; ++k) {
-      const T* v = s.cpl(c, k);
-      for (std::int64_t i = 0; i <= end - c; i += kLine)
-        __builtin_prefetch(v + i);
-    }
+  const std::int64_t rows = std::min(coupling_rows, end - c + 1);
+  for (std::int64_t k = 1; k <= hb && rows > 0; ++k) {
+    const T* v = s.cpl(c, k);
+    for (std::int64_t i = 0; i < rows; i += kLine) __builtin_prefetch(v + i);
   }
 }
 
 template <class T, int HB>
+void fold_into_neighbours(const BandArrays<T>& s, std::int64_t c,
+                          std::int64_t nd, std::int64_t level_first);
+
+// Starts loading what folding the block c likely claimed next will touch:
+// the head of its right neighbour (band columns, coupling and saved rows,
+// right-hand side) and the tail of its left one. A hint only.
+template <class T, int HB>
+void prefetch_fold(const BandArrays<T>& s, std::int64_t c, std::int64_t nd) {
+  constexpr std::int64_t kLine = 64 / sizeof(T) > 0 ? 64 / sizeof(T) : 1;
+  const std::int64_t hb = s.template half_band<HB>();
+  auto lines = [&](const T* p, std::int64_t count) {
+    for (std::int64_t i = 0; i < count; i += kLine) __builtin_prefetch(p + i);
+  };
+  const std::int64_t e = c + nd;  // right neighbour
+  if (e + hb - 1 <= s.n) {
+    lines(s.template column<HB>(e), hb * (hb + 1));
+    lines(s.sav(1, e), hb * hb);
+    for (std::int64_t k = 1; k <= hb; ++k) lines(s.cpl(e, k), hb);
+    if (s.nrhs > 0) lines(s.rhs(e, 1), hb);
+  }
+  const std::int64_t t = c - nd + s.block_size - hb;  // left tail
+  if (c <= s.n && t >= 1) {
+    lines(s.template column<HB>(t), hb * (hb + 1));
+    if (s.nrhs > 0) lines(s.rhs(t, 1), hb);
+  }
+}
+
+// One block of a factor phase; with `fold`, followed by its share of its
+// neighbours' update (fold_into_neighbours). False when a pivot failed.
+template <class T, int HB>
 bool factor_best(const BandArrays<T>& s, std::int64_t c, std::int64_t w,
                  std::int64_t nd, std::int64_t level_first,
                  RealOf<T> threshold, std::atomic<std::int32_t>* flags,
-                 std::int32_t parity) {
-  prefetch_block<T, HB>(s, c + 2 * nd, w > 1);
-  if constexpr (kHasLanes<T, HB>)
-    return factor_phase_block_lanes<T, HB>(s, c, w, nd, level_first,
-                                           threshold, flags, parity);
-  else
-    return factor_phase_block<T, HB>(s, c, w, nd, level_first, threshold,
-                                     flags, parity);
+                 std::int32_t parity, bool fold) {
+  prefetch_block<T, HB>(s, c + 2 * nd, w > 1 ? s.hb : 0);
+  if (fold && w > 1) prefetch_fold<T, HB>(s, c + 2 * nd, nd);
+  if constexpr (kHasLanes<T, HB>) {
+    if (factor_lanes_fit<T, HB>(s, c)) {
+      const std::int64_t cs[1] = {c};
+      return factor_blocks_lanes<T, HB, 1>(s, cs, w, nd, level_first,
+                                           threshold, flags, parity, fold);
+    }
+  }
+  if (!factor_phase_block<T, HB>(s, c, w, nd, level_first, threshold, flags,
+                                 parity))
+    return false;
+  if (fold) fold_into_neighbours<T, HB>(s, c, nd, level_first);
+  return true;
 }
 
 // Two blocks of one factor phase; false when a pivot failed in either.
@@ -834,31 +972,92 @@ template <class T, int HB>
 bool factor_pair_best(const BandArrays<T>& s, std::int64_t c1,
                       std::int64_t c2, std::int64_t w, std::int64_t nd,
                       std::int64_t level_first, RealOf<T> threshold,
-                      std::atomic<std::int32_t>* flags, std::int32_t parity) {
+                      std::atomic<std::int32_t>* flags, std::int32_t parity,
+                      bool fold) {
   if constexpr (kHasLanes<T, HB>) {
     if (factor_lanes_fit<T, HB>(s, c1) && factor_lanes_fit<T, HB>(s, c2) &&
         s.last(c1) - c1 == s.last(c2) - c2) {
-      prefetch_block<T, HB>(s, c2 + 2 * nd, w > 1);
+      prefetch_block<T, HB>(s, c2 + 2 * nd, w > 1 ? s.hb : 0);
+      if (fold && w > 1) prefetch_fold<T, HB>(s, c2 + 2 * nd, nd);
       const std::int64_t cs[2] = {c1, c2};
       return factor_blocks_lanes<T, HB, 2>(s, cs, w, nd, level_first,
-                                           threshold, flags, parity);
+                                           threshold, flags, parity, fold);
     }
   }
   return factor_best<T, HB>(s, c1, w, nd, level_first, threshold, flags,
-                            parity) &&
+                            parity, fold) &&
          factor_best<T, HB>(s, c2, w, nd, level_first, threshold, flags,
-                            parity);
+                            parity, fold);
+}
+
+template <class T, int HB>
+void update_right_best(const BandArrays<T>& s, std::int64_t c,
+                       std::int64_t nd) {
+  if constexpr (kHasLanes<T, HB>)
+    update_from_right_lanes<T, HB>(s, c, nd);
+  else
+    update_from_right<T, HB>(s, c, nd);
+}
+
+template <class T, int HB>
+void update_left_best(const BandArrays<T>& s, std::int64_t c,
+                      std::int64_t nd, std::int64_t level_first) {
+  if constexpr (kHasLanes<T, HB>)
+    update_from_left_lanes<T, HB>(s, c, nd, level_first);
+  else
+    update_from_left<T, HB>(s, c, nd, level_first);
 }
 
 template <class T, int HB>
 void update_best(const BandArrays<T>& s, std::int64_t c, std::int64_t nd,
                  std::int64_t level_first) {
   // The next block's right neighbour holds the spike this block reads.
-  prefetch_block<T, HB>(s, c + 3 * nd, true);
-  if constexpr (kHasLanes<T, HB>)
-    update_phase_block_lanes<T, HB>(s, c, nd, level_first);
-  else
-    update_phase_block<T, HB>(s, c, nd, level_first);
+  prefetch_block<T, HB>(s, c + 3 * nd, s.block_size);
+  update_right_best<T, HB>(s, c, nd);
+  update_left_best<T, HB>(s, c, nd, level_first);
+}
+
+// The update of the remaining blocks either side of block c, just
+// factored at this level, while its spike and coupling are still in
+// cache: its left neighbour's tail from c's spike, its right neighbour's
+// head from c's coupling. Each remaining block gets exactly the
+// operations of its update phase, its tail from one thread and its head
+// from another; they touch disjoint data when blocks are at least 2·hb
+// long, which the caller makes sure of.
+template <class T, int HB>
+void fold_into_neighbours(const BandArrays<T>& s, std::int64_t c,
+                          std::int64_t nd, std::int64_t level_first) {
+  if (c - nd >= level_first) update_right_best<T, HB>(s, c - nd, nd);
+  if (c + nd <= s.n) update_left_best<T, HB>(s, c + nd, nd, level_first);
+}
+
+template <class T, int HB>
+bool factor_some(const BandArrays<T>& s, const std::int64_t* cs, int count,
+                 std::int64_t w, std::int64_t nd, std::int64_t level_first,
+                 RealOf<T> threshold, std::atomic<std::int32_t>* flags,
+                 std::int32_t parity, bool fold) {
+  if (count == 2)
+    return factor_pair_best<T, HB>(s, cs[0], cs[1], w, nd, level_first,
+                                   threshold, flags, parity, fold);
+  return factor_best<T, HB>(s, cs[0], w, nd, level_first, threshold, flags,
+                            parity, fold);
+}
+
+template <class T, int HB>
+void back_some(const BandArrays<T>& s, const std::int64_t* cs, int count,
+               std::int64_t nd) {
+  // The next claim takes the count blocks after these.
+  for (int b = 0; b < count; ++b)
+    prefetch_block<T, HB>(s, cs[b] + 2 * nd * count, s.block_size);
+  if (count == 4) {
+    const std::int64_t c4[4] = {cs[0], cs[1], cs[2], cs[3]};
+    back_substitution_blocks<T, HB, 4>(s, c4, nd);
+  } else if (count == 2) {
+    const std::int64_t c2[2] = {cs[0], cs[1]};
+    back_substitution_blocks<T, HB, 2>(s, c2, nd);
+  } else {
+    back_substitution_block<T, HB>(s, cs[0], nd);
+  }
 }
 
 // One copy of the three operations per instruction set: each wrapper has
@@ -868,42 +1067,25 @@ void update_best(const BandArrays<T>& s, std::int64_t c, std::int64_t nd,
 #define PBAND_BLOCK_OPS_FOR_ISA(NAME, ATTRIBUTES)                            \
   template <class T, int HB>                                                \
   struct NAME {                                                             \
-    ATTRIBUTES static bool factor(const BandArrays<T>& s, std::int64_t c,   \
-                                  std::int64_t w, std::int64_t nd,          \
-                                  std::int64_t level_first,                 \
-                                  RealOf<T> threshold,                      \
-                                  std::atomic<std::int32_t>* flags,         \
-                                  std::int32_t parity) {                    \
-      return factor_best<T, HB>(s, c, w, nd, level_first, threshold, flags, \
-                                parity);                                    \
-    }                                                                       \
-    ATTRIBUTES static bool factor_pair(                                     \
-        const BandArrays<T>& s, std::int64_t c1, std::int64_t c2,           \
+    ATTRIBUTES static bool factor(                                          \
+        const BandArrays<T>& s, const std::int64_t* cs, int count,          \
         std::int64_t w, std::int64_t nd, std::int64_t level_first,          \
         RealOf<T> threshold, std::atomic<std::int32_t>* flags,              \
-        std::int32_t parity) {                                              \
-      return factor_pair_best<T, HB>(s, c1, c2, w, nd, level_first,         \
-                                     threshold, flags, parity);             \
+        std::int32_t parity, bool fold) {                                   \
+      return factor_some<T, HB>(s, cs, count, w, nd, level_first,           \
+                                threshold, flags, parity, fold);            \
     }                                                                       \
     ATTRIBUTES static void update(const BandArrays<T>& s, std::int64_t c,   \
                                   std::int64_t nd,                          \
                                   std::int64_t level_first) {               \
       update_best<T, HB>(s, c, nd, level_first);                            \
     }                                                                       \
-    ATTRIBUTES static void back(const BandArrays<T>& s, std::int64_t c,     \
+    ATTRIBUTES static void back(const BandArrays<T>& s,                     \
+                                const std::int64_t* cs, int count,          \
                                 std::int64_t nd) {                          \
-      prefetch_block<T, HB>(s, c + 2 * nd, true);                           \
-      back_substitution_block<T, HB>(s, c, nd);                             \
+      back_some<T, HB>(s, cs, count, nd);                                   \
     }                                                                       \
-    ATTRIBUTES static void back_pair(const BandArrays<T>& s,                \
-                                     std::int64_t c1, std::int64_t c2,      \
-                                     std::int64_t nd) {                     \
-      prefetch_block<T, HB>(s, c2 + 2 * nd, true);                          \
-      back_substitution_pair<T, HB>(s, c1, c2, nd);                         \
-    }                                                                       \
-    static BlockOps<T> ops() {                                              \
-      return {&factor, &factor_pair, &update, &back, &back_pair};           \
-    }                                                                       \
+    static BlockOps<T> ops() { return {&factor, &update, &back}; }          \
   };
 
 PBAND_BLOCK_OPS_FOR_ISA(BaselineOps, __attribute__((flatten)))
@@ -976,19 +1158,21 @@ void band_solve_worker(T*& A, std::int32_t& n, std::int32_t& hb, T*& B,
     c = next;
     return got;
   };
-  // Takes one block, or two in a row while the phase has at least four
-  // left per thread, so that their latency-bound work can interleave.
-  // Returns how many.
-  auto claim_up_to_two = [&](std::int64_t& counter, std::int64_t& c1,
-                             std::int64_t& c2) {
+  // Takes one block, or up to `most` (2 or 4) in a row while the phase has
+  // at least twice as many left per thread, so that their latency-bound
+  // work can interleave. Returns how many.
+  auto claim_some = [&](std::int64_t& counter, std::int64_t (&cs)[4],
+                        int most) {
     mutex_lock(mutex);
     const std::int64_t next = counter;
     const std::int64_t step = claim_step;
     int got = 0;
     if (next <= s.n) {
-      c1 = next;
-      got = (s.n - next) / step + 1 >= 4 * std::int64_t(team_size) ? 2 : 1;
-      c2 = next + step;
+      const std::int64_t left = (s.n - next) / step + 1;
+      got = 1;
+      while (got < most && left >= 4 * got * std::int64_t(team_size))
+        got *= 2;
+      for (int k = 0; k < got; ++k) cs[k] = next + k * step;
       counter = next + got * step;
     }
     mutex_unlock(mutex);
@@ -1008,18 +1192,17 @@ void band_solve_worker(T*& A, std::int32_t& n, std::int32_t& hb, T*& B,
   auto failed = [&] {
     return failure_flags[p - 1].load(std::memory_order_relaxed) != 0;
   };
+  // Blocks at least 2·hb long: the update is done as each block is
+  // factored (fold_into_neighbours) and the update phase has no work.
+  const bool fold = s.hb > 0 && bs >= 2 * s.hb;
   auto factor_phase = [&] {
     const std::int64_t w = level_stride, nd = neighbour_distance;
     const std::int64_t first = level_first;
-    std::int64_t c1 = 0, c2 = 0;
-    for (int got; (got = claim_up_to_two(next_up, c1, c2)) > 0;) {
-      const bool ok =
-          got == 2 ? ops.factor_pair(s, c1, c2, w, nd, first,
-                                     pivot_threshold, failure_flags, p)
-                   : ops.factor(s, c1, w, nd, first, pivot_threshold,
-                                failure_flags, p);
-      if (!ok) break;
-    }
+    std::int64_t cs[4] = {};
+    for (int got; (got = claim_some(next_up, cs, 2)) > 0;)
+      if (!ops.factor(s, cs, got, w, nd, first, pivot_threshold,
+                      failure_flags, p, fold))
+        break;
   };
 
   // Level 1.
@@ -1037,7 +1220,7 @@ void band_solve_worker(T*& A, std::int32_t& n, std::int32_t& hb, T*& B,
     {
       const std::int64_t nd = neighbour_distance, first = level_first;
       std::int64_t c = 0;
-      while (claim(next_up, c)) ops.update(s, c, nd, first);
+      while (!fold && claim(next_up, c)) ops.update(s, c, nd, first);
     }
     phase_end([&] {
       next_up = level_first = (level_stride - 1) * bs + 1;
@@ -1069,13 +1252,9 @@ void band_solve_worker(T*& A, std::int32_t& n, std::int32_t& hb, T*& B,
   for (;;) {
     {
       const std::int64_t nd = neighbour_distance;
-      std::int64_t c1 = 0, c2 = 0;
-      for (int got; (got = claim_up_to_two(next_down, c1, c2)) > 0;) {
-        if (got == 2)
-          ops.back_pair(s, c1, c2, nd);
-        else
-          ops.back(s, c1, nd);
-      }
+      std::int64_t cs[4] = {};
+      for (int got; (got = claim_some(next_down, cs, 4)) > 0;)
+        ops.back(s, cs, got, nd);
     }
     phase_end([&] {
       level_stride /= 2;

@@ -30,6 +30,11 @@ constexpr int interleave_lane(int w, bool upper, std::size_t i) {
   return (i % 2 == 0 ? 0 : w) + int(i / 2) + (upper ? w / 2 : 0);
 }
 
+// Lane i of shift_in: the new value, then the old lanes moved up by one.
+constexpr int shift_in_lane(int w, std::size_t i) {
+  return i == 0 ? 0 : w + int(i) - 1;
+}
+
 }  // namespace lanes_detail
 
 // Vectors are only passed by reference: a vector argument's ABI depends on
@@ -42,9 +47,7 @@ struct Lanes {
 
   static void load(V& v, const R* p) { std::memcpy(&v, p, sizeof v); }
   static void store(R* p, const V& v) { std::memcpy(p, &v, sizeof v); }
-  static void zero(V& v) {
-    for (int i = 0; i < W; ++i) v[i] = R(0);
-  }
+  static void zero(V& v) { v = V{}; }
   // r[k] := column k of the W × W tile whose rows are r[0] … r[W-1]:
   // log2(W) rounds of interleaving row p with row p + W/2.
   static void transpose(V (&r)[W]) {
@@ -64,6 +67,28 @@ struct Lanes {
                          std::index_sequence<I...>) {
     out = __builtin_shufflevector(
         a, b, lanes_detail::interleave_lane(W, Upper, I)...);
+  }
+
+  // out := v[D], v[D+1], …, v[W-1], then zeros.
+  template <int D>
+  static void shifted_down(V& out, const V& v) {
+    shifted_down<D>(out, v, std::make_index_sequence<W>{});
+  }
+  template <int D, std::size_t... I>
+  static void shifted_down(V& out, const V& v, std::index_sequence<I...>) {
+    const V z{};
+    out = __builtin_shufflevector(v, z, (int(I) + D < W ? int(I) + D : W)...);
+  }
+
+  // v := x, v[0], …, v[W-2]: a window sliding over a recurrence.
+  static void shift_in(V& v, R x) {
+    V xv{};
+    xv[0] = x;
+    shift_in(v, xv, std::make_index_sequence<W>{});
+  }
+  template <std::size_t... I>
+  static void shift_in(V& v, const V& xv, std::index_sequence<I...>) {
+    v = __builtin_shufflevector(xv, v, lanes_detail::shift_in_lane(W, I)...);
   }
 
   // Lanes i >= n of v get their values from old. The mask comes from one
