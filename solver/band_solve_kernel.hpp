@@ -49,7 +49,8 @@ inline constexpr bool kHasLanes = !ElementTraits<T>::is_complex && HB >= 4;
 
 // The arrays of one solve and the indexing of each, 1-based as in the
 // formulas; every position is formed in 64 bits.
-//   coupling store: n × hb, entry (i, k) at (k-1)·n + i
+//   coupling store: n × hb, row-major: entry (i, k) at (i-1)·hb + k, so
+//                   the rows of a block are one contiguous run
 //   saved store:    hb × n, entry (k, j) at (j-1)·hb + k
 template <class T>
 struct BandArrays {
@@ -69,7 +70,7 @@ struct BandArrays {
     return a + (j - 1) * (half_band<HB>() + 1);
   }
   T* cpl(std::int64_t i, std::int64_t k) const {
-    return coupling + ((k - 1) * n + (i - 1));
+    return coupling + ((i - 1) * hb + (k - 1));
   }
   T* sav(std::int64_t k, std::int64_t j) const {
     return saved + ((j - 1) * hb + (k - 1));
@@ -90,19 +91,21 @@ struct BandArrays {
 };
 
 // v(c … end) := L⁻¹·v with L the factor of the block's diagonal in A;
-// v points at row c. Column by column: divide, then reduce the rows below.
+// v points at row c, rows `stride` elements apart. Column by column:
+// divide, then reduce the rows below.
 template <class T, int HB = kAnyHb>
 void forward_solve_block(const BandArrays<T>& s, std::int64_t c,
-                         std::int64_t end, T* v) {
+                         std::int64_t end, T* v, std::int64_t stride = 1) {
   using Tr = ElementTraits<T>;
   const std::int64_t hb = s.template half_band<HB>();
   const T* li = s.template column<HB>(c);
   for (std::int64_t i = c; i <= end; ++i, li += hb + 1) {
-    T* vi = v + (i - c);
+    T* vi = v + (i - c) * stride;
     const T x = Tr::div(vi[0], li[0]);
     vi[0] = x;
     const std::int64_t m = std::min(hb, end - i);
-    for (std::int64_t r = 1; r <= m; ++r) vi[r] = Tr::msub(vi[r], li[r], x);
+    for (std::int64_t r = 1; r <= m; ++r)
+      vi[r * stride] = Tr::msub(vi[r * stride], li[r], x);
   }
 }
 
@@ -143,9 +146,9 @@ void right_coupling(const BandArrays<T>& s, std::int64_t c,
       T* v = s.cpl(head, k);
       const std::int64_t band_end = std::min(s.n, j + hb);
       for (std::int64_t i = head; i <= band_end; ++i)
-        v[i - head] = aj[i - j];
+        v[(i - head) * hb] = aj[i - j];
       for (std::int64_t i = band_end + 1; i <= head_end; ++i)
-        v[i - head] = Tr::zero();
+        v[(i - head) * hb] = Tr::zero();
     }
   }
   // C·Lᵀ = K' column by column over the tail.
@@ -154,13 +157,14 @@ void right_coupling(const BandArrays<T>& s, std::int64_t c,
     const T* lj = s.template column<HB>(j);
     T* vj = s.cpl(head, jj);
     const T d = lj[0];
-    for (std::int64_t r = 0; r < rows; ++r) vj[r] = Tr::div(vj[r], d);
+    for (std::int64_t r = 0; r < rows; ++r)
+      vj[r * hb] = Tr::div(vj[r * hb], d);
     const std::int64_t k_end = std::min(j + hb, end);
     for (std::int64_t k = j + 1; k <= k_end; ++k) {
       T* vk = s.cpl(head, k - t0);
       const T lkj = lj[k - j];
       for (std::int64_t r = 0; r < rows; ++r)
-        vk[r] = Tr::msub(vk[r], lkj, vj[r]);
+        vk[r * hb] = Tr::msub(vk[r * hb], lkj, vj[r * hb]);
     }
   }
 }
@@ -193,21 +197,19 @@ bool factor_phase_block(const BandArrays<T>& s, std::int64_t c,
         const T* aj = s.template column<HB>(j);
         T* v = s.cpl(c, k);
         const std::int64_t band_end = std::min(j + hb, end);
-        for (std::int64_t i = c; i <= band_end; ++i) v[i - c] = aj[i - j];
+        for (std::int64_t i = c; i <= band_end; ++i)
+          v[(i - c) * hb] = aj[i - j];
         for (std::int64_t i = band_end + 1; i <= end; ++i)
-          v[i - c] = Tr::zero();
+          v[(i - c) * hb] = Tr::zero();
       }
     } else {
       // Later levels: K is zero below the head rows (not stored).
       const std::int64_t head_end = std::min(end, c + hb - 1);
-      for (std::int64_t k = 1; k <= hb; ++k) {
-        T* v = s.cpl(c, k);
-        for (std::int64_t i = head_end + 1; i <= end; ++i)
-          v[i - c] = Tr::zero();
-      }
+      for (std::int64_t i = head_end + 1; i <= end; ++i)
+        for (std::int64_t k = 1; k <= hb; ++k) *s.cpl(i, k) = Tr::zero();
     }
     for (std::int64_t k = 1; k <= hb; ++k)
-      forward_solve_block<T, HB>(s, c, end, s.cpl(c, k));
+      forward_solve_block<T, HB>(s, c, end, s.cpl(c, k), hb);
   }
 
   if (hb > 0 && c + nd <= s.n) right_coupling<T, HB>(s, c, end, w, nd);
@@ -244,7 +246,7 @@ void update_from_right(const BandArrays<T>& s, std::int64_t c,
       const T* sk = s.cpl(r0, k);
       T sum = Tr::zero();
       for (std::int64_t i = 0; i < rows; ++i)
-        sum = Tr::add(sum, Tr::mul(sk[i], sj[i]));
+        sum = Tr::add(sum, Tr::mul(sk[i * hb], sj[i * hb]));
       aj[k - j] = Tr::sub(aj[k - j], sum);
     }
   }
@@ -254,7 +256,8 @@ void update_from_right(const BandArrays<T>& s, std::int64_t c,
     for (std::int64_t k = 1; k <= hb; ++k) {
       const T* sk = s.cpl(r0, k);
       T t = bt[k - 1];
-      for (std::int64_t i = 0; i < rows; ++i) t = Tr::msub(t, sk[i], y[i]);
+      for (std::int64_t i = 0; i < rows; ++i)
+        t = Tr::msub(t, sk[i * hb], y[i]);
       bt[k - 1] = t;
     }
   }
@@ -280,9 +283,9 @@ void update_from_left(const BandArrays<T>& s, std::int64_t c,
     const T* ck = s.cpl(c, k);
     for (std::int64_t j = 0; j < head_rows; ++j) {
       T* aj = s.template column<HB>(c + j);
-      const T cjk = ck[j];
+      const T cjk = ck[j * hb];
       for (std::int64_t i = j; i < head_rows; ++i)
-        aj[i - j] = Tr::msub(aj[i - j], ck[i], cjk);
+        aj[i - j] = Tr::msub(aj[i - j], ck[i * hb], cjk);
     }
   }
   // Head rows of b -= C_P·y(P's tail).
@@ -293,7 +296,7 @@ void update_from_left(const BandArrays<T>& s, std::int64_t c,
       const T* ck = s.cpl(c, k);
       const T yk = y[k - 1];
       for (std::int64_t i = 0; i < head_rows; ++i)
-        bh[i] = Tr::msub(bh[i], ck[i], yk);
+        bh[i] = Tr::msub(bh[i], ck[i * hb], yk);
     }
   }
   // Keep C_P, transposed, for P's back-substitution: saved(k, end_P + r).
@@ -343,7 +346,8 @@ void back_substitution_block(const BandArrays<T>& s, std::int64_t c,
       for (std::int64_t k = 1; k <= hb; ++k) {
         const T* sk = s.cpl(c, k);
         const T xk = xp[k - 1];
-        for (std::int64_t i = 0; i < len; ++i) x[i] = Tr::msub(x[i], sk[i], xk);
+        for (std::int64_t i = 0; i < len; ++i)
+          x[i] = Tr::msub(x[i], sk[i * hb], xk);
       }
     }
     if (right) {
@@ -383,10 +387,27 @@ void back_substitution_blocks(const BandArrays<T>& s,
     T* x = s.rhs(c, 1);
     if (c - nd >= 1) {
       const T* xp = s.rhs(c - nd + s.block_size - hb, 1);
+      std::int64_t i0 = 0;
+      if constexpr (kHasLanes<T, HB>) {
+        // HB rows of the spike at a time, turned into columns, so that
+        // each x(i) still takes its terms in increasing k.
+        using L = Lanes<T, HB>;
+        using V = typename L::V;
+        for (; i0 + HB <= len; i0 += HB) {
+          V col[HB];
+          for (int r = 0; r < HB; ++r) L::load(col[r], s.cpl(c + i0 + r, 1));
+          L::transpose(col);
+          V xv;
+          L::load(xv, x + i0);
+          for (int k = 0; k < HB; ++k) xv = xv - col[k] * xp[k];
+          L::store(x + i0, xv);
+        }
+      }
       for (std::int64_t k = 1; k <= hb; ++k) {
         const T* sk = s.cpl(c, k);
         const T xk = xp[k - 1];
-        for (std::int64_t i = 0; i < len; ++i) x[i] = Tr::msub(x[i], sk[i], xk);
+        for (std::int64_t i = i0; i < len; ++i)
+          x[i] = Tr::msub(x[i], sk[i * hb], xk);
       }
     }
     if (c + nd <= s.n) {
@@ -490,24 +511,27 @@ void right_coupling_lanes(const BandArrays<T>& s, std::int64_t c,
   const std::int64_t t0 = end - HB;
   T* base = s.cpl(head, 1);
   V col[HB];
-  for (int k = 0; k < HB; ++k) {
-    if (w == 1) {
+  if (w == 1) {
+    for (int k = 0; k < HB; ++k) {
       const std::int64_t j = t0 + 1 + k;
       const T* aj = s.template column<HB>(j);
       L::zero(col[k]);
       const std::int64_t band_end = std::min(s.n, j + HB);
       for (std::int64_t i = head; i <= band_end; ++i)
         col[k][i - head] = aj[i - j];
-    } else {
-      L::load(col[k], base + k * s.n);
     }
+  } else {
+    // The head rows, transposed into columns.
+    for (int r = 0; r < HB; ++r) L::load(col[r], base + r * HB);
+    L::transpose(col);
   }
   const T* lj = s.template column<HB>(t0 + 1);
   for (int jj = 0; jj < HB; ++jj, lj += S) {
     col[jj] = col[jj] / lj[0];
     for (int k = jj + 1; k < HB; ++k) col[k] = col[k] - col[jj] * lj[k - jj];
   }
-  for (int k = 0; k < HB; ++k) L::store(base + k * s.n, col[k]);
+  L::transpose(col);
+  for (int r = 0; r < HB; ++r) L::store(base + r * HB, col[r]);
 }
 
 // The update of remaining block E = [e, end] from its right neighbour R,
@@ -588,13 +612,8 @@ bool factor_blocks_lanes(const BandArrays<T>& s, const std::int64_t (&cs)[P],
           for (std::int64_t i = 0; i < k; ++i) v[i * HB + k - 1] = aj[i];
         }
       } else {
-        // Only the head rows are non-zero: one HB × HB tile of the
-        // coupling columns, transposed in registers.
-        const T* src = s.cpl(c, 1);
-        V r[HB];
-        for (int k = 0; k < HB; ++k) L::load(r[k], src + k * s.n);
-        L::transpose(r);
-        for (int m = 0; m < HB; ++m) L::store(v + m * HB, r[m]);
+        // Only the head rows are non-zero.
+        std::memcpy(v, s.cpl(c, 1), sizeof(T) * HB * HB);
         for (std::int64_t i = HB * HB; i < len * HB; ++i) v[i] = Tr::zero();
       }
     }
@@ -702,18 +721,7 @@ bool factor_blocks_lanes(const BandArrays<T>& s, const std::int64_t (&cs)[P],
   for (int b = 0; b < P; ++b) {
     const Block& k_ = blocks[b];
     const std::int64_t c = k_.c, end = k_.end;
-    if (k_.left) {
-      T* dst = s.cpl(c, 1);
-      std::int64_t i = 0;
-      for (; i + HB <= len; i += HB) {
-        V r[HB];
-        for (int m = 0; m < HB; ++m) L::load(r[m], k_.v + (i + m) * HB);
-        L::transpose(r);
-        for (int k = 0; k < HB; ++k) L::store(dst + k * s.n + i, r[k]);
-      }
-      for (; i < len; ++i)
-        for (int k = 0; k < HB; ++k) dst[k * s.n + i] = k_.v[i * HB + k];
-    }
+    if (k_.left) std::memcpy(s.cpl(c, 1), k_.v, sizeof(T) * len * HB);
     if (rhs) std::memcpy(s.rhs(c, 1), k_.y, sizeof(T) * len);
     for (std::int64_t q = 2; q <= s.nrhs; ++q)
       forward_solve_block<T, HB>(s, c, end, s.rhs(c, q));
@@ -774,17 +782,9 @@ void update_from_right_lanes(const BandArrays<T>& s, std::int64_t c,
       for (int j = 0; j < HB; ++j) acc[j] = acc[j] + row * row[j];
       if (rhs) bt = bt - row * y[i];
     };
-    // Rows of S_R from HB × HB tiles transposed in registers.
-    std::int64_t i = 0;
-    for (; i + HB <= rows; i += HB) {
-      V r[HB];
-      for (int k = 0; k < HB; ++k) L::load(r[k], sr + k * n + i);
-      L::transpose(r);
-      for (int m = 0; m < HB; ++m) add_row(r[m], i + m);
-    }
-    for (; i < rows; ++i) {
+    for (std::int64_t i = 0; i < rows; ++i) {
       V row;
-      for (int k = 0; k < HB; ++k) row[k] = sr[k * n + i];
+      L::load(row, sr + i * HB);
       add_row(row, i);
     }
     for (int j = 0; j < HB; ++j) {
@@ -796,9 +796,9 @@ void update_from_right_lanes(const BandArrays<T>& s, std::int64_t c,
       const T* yq = s.rhs(r0, q);
       T* b = s.rhs(t0 + 1, q);
       for (int k = 0; k < HB; ++k) {
-        const T* sk = sr + k * n;
         T t = b[k];
-        for (std::int64_t i = 0; i < rows; ++i) t = Tr::msub(t, sk[i], yq[i]);
+        for (std::int64_t i = 0; i < rows; ++i)
+          t = Tr::msub(t, sr[i * HB + k], yq[i]);
         b[k] = t;
       }
     }
@@ -813,19 +813,27 @@ void update_from_left_lanes(const BandArrays<T>& s, std::int64_t c,
   const std::int64_t end = s.last(c);
   if (end - c + 1 < 2 * HB + 1)
     return update_from_left<T, HB>(s, c, nd, level_first);
-  const std::int64_t n = s.n;
   if (c - nd < level_first) return;
   const std::int64_t p0 = c - nd;
   const std::int64_t p_tail = p0 + s.block_size - HB;
+  // C_P (E's head rows) column by column, each column padded so that a
+  // vector may start at any of its rows.
+  T* cp = s.cpl(c, 1);
+  alignas(64) T cols[HB * HB + HB] = {};
+  {
+    V r[HB];
+    for (int i = 0; i < HB; ++i) L::load(r[i], cp + i * HB);
+    L::transpose(r);
+    for (int k = 0; k < HB; ++k) L::store(cols + k * HB, r[k]);
+  }
   // Head block -= C_P·C_Pᵀ: column j's rows j … HB-1 as one vector, the
   // rank-one terms in increasing coupling column.
-  T* cp = s.cpl(c, 1);
   for (int j = 0; j < HB; ++j) {
     T* aj = s.template column<HB>(c + j);
     V col;
     L::load(col, aj);
     for (int k = 0; k < HB; ++k) {
-      const T* ck = cp + k * n + j;
+      const T* ck = cols + k * HB + j;
       V cv;
       L::load(cv, ck);
       V nc = col - cv * ck[0];
@@ -840,35 +848,29 @@ void update_from_left_lanes(const BandArrays<T>& s, std::int64_t c,
     L::load(bh, s.rhs(c, q));
     for (int k = 0; k < HB; ++k) {
       V ck;
-      L::load(ck, cp + k * n);
+      L::load(ck, cols + k * HB);
       bh = bh - ck * yp[k];
     }
     L::store(s.rhs(c, q), bh);
   }
-  const std::int64_t p_end = p0 + s.block_size - 1;
-  for (int r = 0; r < HB; ++r) {
-    T* sv = s.sav(1, p_end + 1 + r);
-    for (int k = 0; k < HB; ++k) sv[k] = cp[k * n + r];
-  }
+  // saved(k, end_P + r) = C_P(r, k): the rows as they stand.
+  std::memcpy(s.sav(1, p0 + s.block_size), cp, sizeof(T) * HB * HB);
 
   if (p0 <= level_first) return;
   // -C_P·S_P(P's tail rows), row by row; the last row of C_P stays in the
   // band slots A(c … c+HB-1, c-1) as the row-by-row buffer leaves it.
   V sp[HB];
-  for (int m = 0; m < HB; ++m) {
-    T row[HB];
-    for (int k = 0; k < HB; ++k) row[k] = s.cpl(p_tail + m, k + 1)[0];
-    L::load(sp[m], row);
-  }
-  T buf[HB];
+  for (int m = 0; m < HB; ++m) L::load(sp[m], s.cpl(p_tail + m, 1));
   for (int i = 0; i < HB; ++i) {
-    for (int k = 0; k < HB; ++k) buf[k] = cp[k * n + i];
+    const T* buf = cols + i;  // row i of C_P: cols[k·HB + i]
     V e;
     L::zero(e);
-    for (int m = 0; m < HB; ++m) e = e - sp[m] * buf[m];
-    for (int k = 0; k < HB; ++k) cp[k * n + i] = e[k];
+    for (int m = 0; m < HB; ++m) e = e - sp[m] * buf[m * HB];
+    L::store(cp + i * HB, e);
   }
-  std::memcpy(s.template column<HB>(c - 1) + 1, buf, sizeof buf);
+  // The last row of C_P stays in the band slots A(c … c+HB-1, c-1).
+  T* slots = s.template column<HB>(c - 1) + 1;
+  for (int k = 0; k < HB; ++k) slots[k] = cols[k * HB + HB - 1];
 }
 
 // The block operations of one solve, chosen once per solve for its half
@@ -910,10 +912,8 @@ void prefetch_block(const BandArrays<T>& s, std::int64_t c,
       __builtin_prefetch(b + i);
   }
   const std::int64_t rows = std::min(coupling_rows, end - c + 1);
-  for (std::int64_t k = 1; k <= hb && rows > 0; ++k) {
-    const T* v = s.cpl(c, k);
-    for (std::int64_t i = 0; i < rows; i += kLine) __builtin_prefetch(v + i);
-  }
+  const T* v = s.cpl(c, 1);
+  for (std::int64_t i = 0; i < rows * hb; i += kLine) __builtin_prefetch(v + i);
 }
 
 template <class T, int HB>
@@ -934,7 +934,7 @@ void prefetch_fold(const BandArrays<T>& s, std::int64_t c, std::int64_t nd) {
   if (e + hb - 1 <= s.n) {
     lines(s.template column<HB>(e), hb * (hb + 1));
     lines(s.sav(1, e), hb * hb);
-    for (std::int64_t k = 1; k <= hb; ++k) lines(s.cpl(e, k), hb);
+    lines(s.cpl(e, 1), hb * hb);
     if (s.nrhs > 0) lines(s.rhs(e, 1), hb);
   }
   const std::int64_t t = c - nd + s.block_size - hb;  // left tail
