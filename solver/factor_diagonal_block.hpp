@@ -6,8 +6,11 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
+#include <type_traits>
+#include <utility>
 
 #include "solver/element_traits.hpp"
+#include "solver/simd_lanes.hpp"
 
 namespace pband {
 
@@ -31,17 +34,20 @@ void factor_diagonal_block(T* A, std::int32_t hb, std::int32_t first,
 
 // The same with the half bandwidth fixed at compile time when HB >= 0
 // (then hb must equal it), which lets the short band loops unroll.
+// `run_first` (when later than 0) is the first column of the run when the
+// call carries on a run already factored up to first - 1.
 template <class T, int HB = -1>
 void factor_band_columns(T* A, std::int64_t hb, std::int64_t first,
                          std::int64_t last, RealOf<T> threshold,
                          std::atomic<std::int32_t>* failure_flags,
-                         std::int32_t parity) {
+                         std::int32_t parity, std::int64_t run_first = 0) {
   using Tr = ElementTraits<T>;
   const std::int64_t kd = HB >= 0 ? HB : std::max<std::int64_t>(hb, 0);
+  const std::int64_t start = run_first > 0 ? run_first : first;
   for (std::int64_t j = first; j <= last; ++j) {
     // Column j from the block's earlier columns, terms in increasing k.
     T* col_j = A + band_pos(j, j, kd);
-    for (std::int64_t k = std::max<std::int64_t>(first, j - kd); k < j; ++k) {
+    for (std::int64_t k = std::max<std::int64_t>(start, j - kd); k < j; ++k) {
       const T* col_k = A + band_pos(k, k, kd);
       const T ajk = col_k[j - k];
       const std::int64_t i_end = std::min<std::int64_t>(k + kd, last);
@@ -62,11 +68,98 @@ void factor_band_columns(T* A, std::int64_t hb, std::int64_t first,
   }
 }
 
+// factor_band_columns for a real type and a fixed HB, the same operations
+// in the same order: while a column has HB rows below its diagonal inside
+// the run, those rows are one vector and the HB columns before it are kept
+// in registers, so a column never waits for the stores of the one before.
+template <class T, int HB>
+void factor_band_columns_lanes(T* A, std::int64_t first, std::int64_t last,
+                               RealOf<T> threshold,
+                               std::atomic<std::int32_t>* failure_flags,
+                               std::int32_t parity) {
+  using Tr = ElementTraits<T>;
+  using L = Lanes<T, HB>;
+  using V = typename L::V;
+  V win[HB] = {};  // win[d-1]: column j-d below its diagonal
+  std::int64_t j = first;
+  T* cj = A + band_pos(j, j, HB);
+  for (; j + HB <= last; ++j, cj += HB + 1) {
+    const std::int64_t before = j - first;  // columns of the run before j
+    T dj = cj[0];
+    V bj;
+    L::load(bj, cj + 1);
+    // Terms in increasing column k = j - D; column k reaches rows up to
+    // k + HB, the first HB - D of the vector.
+    auto term = [&]<int D>(std::integral_constant<int, D>) {
+      if (before < D) return;
+      const T a = win[D - 1][D - 1];
+      dj = Tr::msub(dj, a, a);
+      V lk;
+      L::template shifted_down<D>(lk, win[D - 1]);
+      V nb = bj - lk * a;
+      L::keep_after(nb, bj, HB - D);
+      bj = nb;
+    };
+    [&]<int... Ds>(std::integer_sequence<int, Ds...>) {
+      (term(std::integral_constant<int, HB - Ds>{}), ...);
+    }(std::make_integer_sequence<int, HB>{});
+    if (Tr::modulus(dj) <= threshold) {
+      cj[0] = dj;
+      L::store(cj + 1, bj);
+      failure_flags[parity - 1].store(1, std::memory_order_relaxed);
+      return;
+    }
+    const T root = Tr::sqrt(dj);
+    cj[0] = root;
+    bj = bj / root;
+    L::store(cj + 1, bj);
+    for (int d = HB - 1; d > 0; --d) win[d] = win[d - 1];
+    win[0] = bj;
+  }
+  // The last columns of the run, from the stored columns.
+  if (j <= last)
+    factor_band_columns<T, HB>(A, HB, j, last, threshold, failure_flags,
+                               parity, first);
+}
+
+namespace factor_detail {
+
+// The vector form pays only with wide registers: compiled for AVX2 and
+// used where the processor has it.
+template <class T, int HB>
+__attribute__((target("avx2"), flatten)) void factor_lanes_avx2(
+    T* A, std::int64_t first, std::int64_t last, RealOf<T> threshold,
+    std::atomic<std::int32_t>* failure_flags, std::int32_t parity) {
+  factor_band_columns_lanes<T, HB>(A, first, last, threshold, failure_flags,
+                                   parity);
+}
+
+inline bool has_avx2() {
+  static const bool yes = __builtin_cpu_supports("avx2");
+  return yes;
+}
+
+}  // namespace factor_detail
+
 template <class T>
 void factor_diagonal_block(T* A, std::int32_t hb, std::int32_t first,
                            std::int32_t last, RealOf<T> threshold,
                            std::atomic<std::int32_t>* failure_flags,
                            std::int32_t parity) {
+  if constexpr (!ElementTraits<T>::is_complex) {
+    if (factor_detail::has_avx2()) {
+      using factor_detail::factor_lanes_avx2;
+      if (hb == 8)
+        return factor_lanes_avx2<T, 8>(A, first, last, threshold,
+                                       failure_flags, parity);
+      if (hb == 4)
+        return factor_lanes_avx2<T, 4>(A, first, last, threshold,
+                                       failure_flags, parity);
+      if (hb == 16)
+        return factor_lanes_avx2<T, 16>(A, first, last, threshold,
+                                        failure_flags, parity);
+    }
+  }
   factor_band_columns<T>(A, hb, first, last, threshold, failure_flags,
                          parity);
 }
