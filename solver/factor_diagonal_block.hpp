@@ -125,7 +125,8 @@ void factor_band_columns_lanes(T* A, std::int64_t first, std::int64_t last,
 namespace factor_detail {
 
 // The vector form pays only with wide registers: compiled for AVX2 and
-// used where the processor has it.
+// AVX-512 and used where the processor has them, for half bandwidths whose
+// column fits one register.
 template <class T, int HB>
 __attribute__((target("avx2"), flatten)) void factor_lanes_avx2(
     T* A, std::int64_t first, std::int64_t last, RealOf<T> threshold,
@@ -134,8 +135,25 @@ __attribute__((target("avx2"), flatten)) void factor_lanes_avx2(
                                    parity);
 }
 
+template <class T, int HB>
+__attribute__((target("avx512f,avx512vl,avx512bw,avx512dq"), flatten)) void
+factor_lanes_avx512(T* A, std::int64_t first, std::int64_t last,
+                    RealOf<T> threshold,
+                    std::atomic<std::int32_t>* failure_flags,
+                    std::int32_t parity) {
+  factor_band_columns_lanes<T, HB>(A, first, last, threshold, failure_flags,
+                                   parity);
+}
+
 inline bool has_avx2() {
   static const bool yes = __builtin_cpu_supports("avx2");
+  return yes;
+}
+inline bool has_avx512() {
+  static const bool yes = __builtin_cpu_supports("avx512f") &&
+                          __builtin_cpu_supports("avx512vl") &&
+                          __builtin_cpu_supports("avx512bw") &&
+                          __builtin_cpu_supports("avx512dq");
   return yes;
 }
 
@@ -147,17 +165,20 @@ void factor_diagonal_block(T* A, std::int32_t hb, std::int32_t first,
                            std::atomic<std::int32_t>* failure_flags,
                            std::int32_t parity) {
   if constexpr (!ElementTraits<T>::is_complex) {
+    // One register a column: vectors wider than the registers are split
+    // by the compiler into moves through memory, slower than the scalar
+    // loop.
+    if (factor_detail::has_avx512() && hb == 64 / int(sizeof(T)))
+      return factor_detail::factor_lanes_avx512<T, 64 / sizeof(T)>(
+          A, first, last, threshold, failure_flags, parity);
     if (factor_detail::has_avx2()) {
       using factor_detail::factor_lanes_avx2;
-      if (hb == 8)
-        return factor_lanes_avx2<T, 8>(A, first, last, threshold,
-                                       failure_flags, parity);
-      if (hb == 4)
+      if (hb == 32 / int(sizeof(T)))
+        return factor_lanes_avx2<T, 32 / sizeof(T)>(
+            A, first, last, threshold, failure_flags, parity);
+      if (hb == 4 && sizeof(T) == 4)
         return factor_lanes_avx2<T, 4>(A, first, last, threshold,
                                        failure_flags, parity);
-      if (hb == 16)
-        return factor_lanes_avx2<T, 16>(A, first, last, threshold,
-                                        failure_flags, parity);
     }
   }
   factor_band_columns<T>(A, hb, first, last, threshold, failure_flags,
