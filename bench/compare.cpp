@@ -42,7 +42,7 @@ struct Options {
   std::vector<int> sweep_hb = {1, 2, 4, 8, 16, 32, 64};
   std::vector<int> sweep_n = {10000, 100000, 1000000, 2000000};
   // nb 1 and 2 cost a barrier every one or two columns: seconds each
-  std::vector<int> nb_list = {8, 16, 32, 64};
+  std::vector<int> nb_list = {16, 64, 256, 1024, 4096};
 };
 
 void usage() {
@@ -58,7 +58,7 @@ void usage() {
       "  --sweep-hb LIST     half bandwidths of the sweep (1,2,4,8,16,32,64)\n"
       "  --sweep-n LIST      sizes of the sweep (10000,...,2000000)\n"
       "  --nb-list LIST      block widths tried for the band library"
-      " (8,16,32,64)\n"
+      " (16,64,256,1024,4096)\n"
       "  --no-main --no-nb-sweep --no-sweep --no-overhead\n"
       "  --no-sweep-openblas leave OpenBLAS out of the sweep\n"
       "  --libdir DIR        where Debian's lapack/, blas/ and\n"
