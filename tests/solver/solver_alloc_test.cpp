@@ -27,7 +27,7 @@
 namespace {
 std::atomic<bool> counting{false};
 std::atomic<long> allocations{0};
-void count() {
+[[maybe_unused]] void count() {
   if (counting.load(std::memory_order_relaxed))
     allocations.fetch_add(1, std::memory_order_relaxed);
 }
