@@ -658,19 +658,8 @@ bool factor_blocks_lanes(const BandArrays<T>& s, const std::int64_t (&cs)[P],
       T dj = cj[0];
       V bj;
       L::load(bj, cj + 1);
-      auto term = [&]<int D>(std::integral_constant<int, D>) {
-        if (!interior && i < D) return;
-        const T a = k_.win[D - 1][D - 1];
-        dj = Tr::msub(dj, a, a);
-        V lk;
-        L::template shifted_down<D>(lk, k_.win[D - 1]);
-        V nb = bj - lk * a;
-        L::keep_after(nb, bj, HB - D);
-        bj = nb;
-      };
-      [&]<int... Ds>(std::integer_sequence<int, Ds...>) {
-        (term(std::integral_constant<int, HB - Ds>{}), ...);
-      }(std::make_integer_sequence<int, HB>{});
+      reduce_column_from_window<T, HB>(dj, bj, k_.win,
+                                       interior ? std::int64_t(HB) : i);
       if (Tr::modulus(dj) <= threshold) {
         cj[0] = dj;
         L::store(cj + 1, bj);
@@ -680,8 +669,7 @@ bool factor_blocks_lanes(const BandArrays<T>& s, const std::int64_t (&cs)[P],
       cj[0] = root;
       bj = bj / root;
       L::store(cj + 1, bj);
-      for (int d = HB - 1; d > 0; --d) k_.win[d] = k_.win[d - 1];
-      k_.win[0] = bj;
+      push_column<T, HB>(k_.win, bj);
       substitute(k_, i, root, [&](std::int64_t r) { return bj[r - 1]; });
     } else {
       // The last HB columns: rows past the block stay untouched.

@@ -68,6 +68,41 @@ void factor_band_columns(T* A, std::int64_t hb, std::int64_t first,
   }
 }
 
+// Column j of a run from the HB columns before it, held in registers:
+// win[d-1] is column j-d below its diagonal, and `before` of them belong to
+// the run. dj (the diagonal) and bj (the HB rows below it) take every term
+// in increasing column k = j - D, as factor_band_columns does; column k
+// reaches rows up to k + HB, the first HB - D of bj.
+template <class T, int HB>
+void reduce_column_from_window(T& dj, typename Lanes<T, HB>::V& bj,
+                               const typename Lanes<T, HB>::V (&win)[HB],
+                               std::int64_t before) {
+  using Tr = ElementTraits<T>;
+  using L = Lanes<T, HB>;
+  using V = typename L::V;
+  auto term = [&]<int D>(std::integral_constant<int, D>) {
+    if (before < D) return;
+    const T a = win[D - 1][D - 1];
+    dj = Tr::msub(dj, a, a);
+    V lk;
+    L::template shifted_down<D>(lk, win[D - 1]);
+    V nb = bj - lk * a;
+    L::keep_after(nb, bj, HB - D);
+    bj = nb;
+  };
+  [&]<int... Ds>(std::integer_sequence<int, Ds...>) {
+    (term(std::integral_constant<int, HB - Ds>{}), ...);
+  }(std::make_integer_sequence<int, HB>{});
+}
+
+// The window moves on by one column: bj becomes win[0].
+template <class T, int HB>
+void push_column(typename Lanes<T, HB>::V (&win)[HB],
+                 const typename Lanes<T, HB>::V& bj) {
+  for (int d = HB - 1; d > 0; --d) win[d] = win[d - 1];
+  win[0] = bj;
+}
+
 // factor_band_columns for a real type and a fixed HB, the same operations
 // in the same order: while a column has HB rows below its diagonal inside
 // the run, those rows are one vector and the HB columns before it are kept
@@ -84,25 +119,10 @@ void factor_band_columns_lanes(T* A, std::int64_t first, std::int64_t last,
   std::int64_t j = first;
   T* cj = A + band_pos(j, j, HB);
   for (; j + HB <= last; ++j, cj += HB + 1) {
-    const std::int64_t before = j - first;  // columns of the run before j
     T dj = cj[0];
     V bj;
     L::load(bj, cj + 1);
-    // Terms in increasing column k = j - D; column k reaches rows up to
-    // k + HB, the first HB - D of the vector.
-    auto term = [&]<int D>(std::integral_constant<int, D>) {
-      if (before < D) return;
-      const T a = win[D - 1][D - 1];
-      dj = Tr::msub(dj, a, a);
-      V lk;
-      L::template shifted_down<D>(lk, win[D - 1]);
-      V nb = bj - lk * a;
-      L::keep_after(nb, bj, HB - D);
-      bj = nb;
-    };
-    [&]<int... Ds>(std::integer_sequence<int, Ds...>) {
-      (term(std::integral_constant<int, HB - Ds>{}), ...);
-    }(std::make_integer_sequence<int, HB>{});
+    reduce_column_from_window<T, HB>(dj, bj, win, j - first);
     if (Tr::modulus(dj) <= threshold) {
       cj[0] = dj;
       L::store(cj + 1, bj);
@@ -113,8 +133,7 @@ void factor_band_columns_lanes(T* A, std::int64_t first, std::int64_t last,
     cj[0] = root;
     bj = bj / root;
     L::store(cj + 1, bj);
-    for (int d = HB - 1; d > 0; --d) win[d] = win[d - 1];
-    win[0] = bj;
+    push_column<T, HB>(win, bj);
   }
   // The last columns of the run, from the stored columns.
   if (j <= last)
