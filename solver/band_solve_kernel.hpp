@@ -535,8 +535,9 @@ void right_coupling_lanes(const BandArrays<T>& s, std::int64_t c,
 }
 
 // The update of remaining block E = [e, end] from its right neighbour R,
-// with R's spike still in the factor's scratch, row-major (HB a row), and
-// y_R beside it: the operations of update_from_right, one right-hand side.
+// given R's spike row-major (HB a row: the coupling store, or the factor's
+// scratch while it is still in cache) and y_R: the operations of
+// update_from_right for the first right-hand side.
 template <class T, int HB>
 void update_tail_from_rows(const BandArrays<T>& s, std::int64_t e,
                            const T* spike, const T* y, std::int64_t rows) {
@@ -748,47 +749,22 @@ template <class T, int HB>
 void update_from_right_lanes(const BandArrays<T>& s, std::int64_t c,
                              std::int64_t nd) {
   using Tr = ElementTraits<T>;
-  using L = Lanes<T, HB>;
-  using V = typename L::V;
   const std::int64_t end = s.last(c);
   if (end - c + 1 < 2 * HB + 1) return update_from_right<T, HB>(s, c, nd);
-  const std::int64_t n = s.n;
+  if (c + nd > s.n) return;
+  const std::int64_t r0 = c + nd;
+  const std::int64_t rows = s.last(r0) - r0 + 1;
+  const T* sr = s.cpl(r0, 1);
+  update_tail_from_rows<T, HB>(s, c, sr, s.rhs(r0, 1), rows);
   const std::int64_t t0 = end - HB;
-
-  if (c + nd <= n) {
-    const std::int64_t r0 = c + nd;
-    const std::int64_t rows = s.last(r0) - r0 + 1;
-    const T* sr = s.cpl(r0, 1);
-    V acc[HB];
-    for (int j = 0; j < HB; ++j) L::zero(acc[j]);
-    const bool rhs = s.nrhs > 0;
-    V bt;
-    L::zero(bt);
-    const T* y = s.rhs(r0, 1);
-    if (rhs) L::load(bt, s.rhs(t0 + 1, 1));
-    auto add_row = [&](const V& row, std::int64_t i) {
-      for (int j = 0; j < HB; ++j) acc[j] = acc[j] + row * row[j];
-      if (rhs) bt = bt - row * y[i];
-    };
-    for (std::int64_t i = 0; i < rows; ++i) {
-      V row;
-      L::load(row, sr + i * HB);
-      add_row(row, i);
-    }
-    for (int j = 0; j < HB; ++j) {
-      T* aj = s.template column<HB>(t0 + 1 + j);
-      for (int k = j; k < HB; ++k) aj[k - j] = Tr::sub(aj[k - j], acc[j][k]);
-    }
-    if (rhs) L::store(s.rhs(t0 + 1, 1), bt);
-    for (std::int64_t q = 2; q <= s.nrhs; ++q) {
-      const T* yq = s.rhs(r0, q);
-      T* b = s.rhs(t0 + 1, q);
-      for (int k = 0; k < HB; ++k) {
-        T t = b[k];
-        for (std::int64_t i = 0; i < rows; ++i)
-          t = Tr::msub(t, sr[i * HB + k], yq[i]);
-        b[k] = t;
-      }
+  for (std::int64_t q = 2; q <= s.nrhs; ++q) {
+    const T* yq = s.rhs(r0, q);
+    T* b = s.rhs(t0 + 1, q);
+    for (int k = 0; k < HB; ++k) {
+      T t = b[k];
+      for (std::int64_t i = 0; i < rows; ++i)
+        t = Tr::msub(t, sr[i * HB + k], yq[i]);
+      b[k] = t;
     }
   }
 }
