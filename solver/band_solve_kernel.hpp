@@ -1052,11 +1052,12 @@ void back_some(const BandArrays<T>& s, const std::int64_t* cs, int count,
     static BlockOps<T> ops() { return {&factor, &update, &back}; }          \
   };
 
-PBAND_BLOCK_OPS_FOR_ISA(BaselineOps, __attribute__((flatten)))
-PBAND_BLOCK_OPS_FOR_ISA(Avx2Ops, __attribute__((target("avx2"), flatten)))
+PBAND_BLOCK_OPS_FOR_ISA(BaselineOps, PBAND_FLATTEN)
+PBAND_BLOCK_OPS_FOR_ISA(Avx2Ops,
+                        __attribute__((target("avx2"))) PBAND_FLATTEN)
 PBAND_BLOCK_OPS_FOR_ISA(
-    Avx512Ops,
-    __attribute__((target("avx512f,avx512vl,avx512bw,avx512dq"), flatten)))
+    Avx512Ops, __attribute__((target("avx512f,avx512vl,avx512bw,avx512dq")))
+                   PBAND_FLATTEN)
 #undef PBAND_BLOCK_OPS_FOR_ISA
 
 template <class T, int HB>

@@ -147,7 +147,7 @@ namespace factor_detail {
 // AVX-512 and used where the processor has them, for half bandwidths whose
 // column fits one register.
 template <class T, int HB>
-__attribute__((target("avx2"), flatten)) void factor_lanes_avx2(
+__attribute__((target("avx2"))) PBAND_FLATTEN void factor_lanes_avx2(
     T* A, std::int64_t first, std::int64_t last, RealOf<T> threshold,
     std::atomic<std::int32_t>* failure_flags, std::int32_t parity) {
   factor_band_columns_lanes<T, HB>(A, first, last, threshold, failure_flags,
@@ -155,7 +155,8 @@ __attribute__((target("avx2"), flatten)) void factor_lanes_avx2(
 }
 
 template <class T, int HB>
-__attribute__((target("avx512f,avx512vl,avx512bw,avx512dq"), flatten)) void
+__attribute__((target("avx512f,avx512vl,avx512bw,avx512dq")))
+PBAND_FLATTEN void
 factor_lanes_avx512(T* A, std::int64_t first, std::int64_t last,
                     RealOf<T> threshold,
                     std::atomic<std::int32_t>* failure_flags,

@@ -9,6 +9,16 @@
 #include <cstring>
 #include <utility>
 
+// Per-instruction-set kernel copies are flattened so that everything they
+// call is compiled for their target. Sanitizer builds check the same source
+// without it: flattened and instrumented, the kernels take many minutes to
+// compile, and inlining changes neither what is computed nor its bits.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define PBAND_FLATTEN
+#else
+#define PBAND_FLATTEN __attribute__((flatten))
+#endif
+
 namespace pband {
 
 template <class R>
