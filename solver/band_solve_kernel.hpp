@@ -15,6 +15,7 @@
 #include "solver/element_traits.hpp"
 #include "solver/factor_diagonal_block.hpp"
 #include "solver/simd_lanes.hpp"
+#include "solver/solver_isa.hpp"
 
 namespace pband {
 
@@ -22,9 +23,6 @@ namespace pband {
 void select_solver_tuning_real();
 void select_solver_tuning_complex();
 std::int32_t current_block_base();
-// Instruction set the kernels use: 0 baseline x86-64, 1 AVX2, 2 AVX-512
-// (F, VL, BW, DQ); the widest the processor has unless a test chose one.
-std::int32_t solver_isa();
 
 // Columns per block: max(base² / max(hb, 1), hb + 1). Never more than n,
 // which changes nothing (one block either way) and keeps a huge hb from

@@ -73,11 +73,11 @@ namespace testing {
 void set_solver_block_base(std::int32_t base);
 std::int32_t solver_block_base();
 
-// Instruction-set path of the solver's kernels: 0 baseline x86-64, 1 AVX2,
-// 2 AVX-512. Every path gives the same bits. set_solver_isa(level) caps
-// the path at level (never above what the processor has); -1 restores
-// the widest, which is also the default. solver_isa_widest() is the
-// widest this processor runs.
+// Instruction-set path of the solver's kernels (the band library's
+// diagonal blocks included): 0 baseline x86-64, 1 AVX2, 2 AVX-512. Every
+// path gives the same bits. set_solver_isa(level) caps the path at level
+// (never above what the processor has); -1 restores the widest, which is
+// also the default. solver_isa_widest() is the widest this processor runs.
 void set_solver_isa(std::int32_t level);
 std::int32_t solver_isa_widest();
 // The path the next solve takes.

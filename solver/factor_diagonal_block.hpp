@@ -11,6 +11,7 @@
 
 #include "solver/element_traits.hpp"
 #include "solver/simd_lanes.hpp"
+#include "solver/solver_isa.hpp"
 
 namespace pband {
 
@@ -165,18 +166,6 @@ factor_lanes_avx512(T* A, std::int64_t first, std::int64_t last,
                                    parity);
 }
 
-inline bool has_avx2() {
-  static const bool yes = __builtin_cpu_supports("avx2");
-  return yes;
-}
-inline bool has_avx512() {
-  static const bool yes = __builtin_cpu_supports("avx512f") &&
-                          __builtin_cpu_supports("avx512vl") &&
-                          __builtin_cpu_supports("avx512bw") &&
-                          __builtin_cpu_supports("avx512dq");
-  return yes;
-}
-
 }  // namespace factor_detail
 
 template <class T>
@@ -188,10 +177,11 @@ void factor_diagonal_block(T* A, std::int32_t hb, std::int32_t first,
     // One register a column: vectors wider than the registers are split
     // by the compiler into moves through memory, slower than the scalar
     // loop.
-    if (factor_detail::has_avx512() && hb == 64 / int(sizeof(T)))
+    const std::int32_t isa = solver_isa();
+    if (isa >= 2 && hb == 64 / int(sizeof(T)))
       return factor_detail::factor_lanes_avx512<T, 64 / sizeof(T)>(
           A, first, last, threshold, failure_flags, parity);
-    if (factor_detail::has_avx2()) {
+    if (isa >= 1) {
       using factor_detail::factor_lanes_avx2;
       if (hb == 32 / int(sizeof(T)))
         return factor_lanes_avx2<T, 32 / sizeof(T)>(

@@ -1,11 +1,11 @@
 // The solver's one piece of process-wide state: the block base, chosen by
 // the first solve of the process and kept for every later one, so that
 // all solves of a process cut their blocks alike.
-#include <algorithm>
 #include <atomic>
 
 #include "solver/band_solve_kernel.hpp"
 #include "solver/band_solver.hpp"
+#include "solver/solver_isa.hpp"
 
 namespace pband {
 namespace {
@@ -36,31 +36,6 @@ void select_solver_tuning_complex() {
 
 std::int32_t current_block_base() { return block_base.load(); }
 
-namespace {
-
-std::int32_t widest_isa() {
-  static const std::int32_t widest = [] {
-    __builtin_cpu_init();
-    if (__builtin_cpu_supports("avx512f") &&
-        __builtin_cpu_supports("avx512vl") &&
-        __builtin_cpu_supports("avx512bw") &&
-        __builtin_cpu_supports("avx512dq"))
-      return 2;
-    return __builtin_cpu_supports("avx2") ? 1 : 0;
-  }();
-  return widest;
-}
-
-// -1: the widest the processor has.
-std::atomic<std::int32_t> isa_choice{-1};
-
-}  // namespace
-
-std::int32_t solver_isa() {
-  const std::int32_t chosen = isa_choice.load(std::memory_order_relaxed);
-  return chosen < 0 ? widest_isa() : std::min(chosen, widest_isa());
-}
-
 namespace testing {
 
 void set_solver_block_base(std::int32_t base) {
@@ -70,7 +45,7 @@ void set_solver_block_base(std::int32_t base) {
 std::int32_t solver_block_base() { return block_base.load(); }
 
 void set_solver_isa(std::int32_t level) {
-  isa_choice.store(level < 0 ? -1 : level, std::memory_order_relaxed);
+  solver_isa_cap.store(level < 0 ? -1 : level, std::memory_order_relaxed);
 }
 
 std::int32_t solver_isa_widest() { return widest_isa(); }

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "driver/benchmark.hpp"
+#include "solver/factor_diagonal_block.hpp"
 #include "tests/solver/solver_test_support.hpp"
 
 namespace pband::test {
@@ -276,6 +277,29 @@ TYPED_TEST(SolverHashTyped, RandomSystems) {
         std::snprintf(what, sizeof what, "hb %d", hc.hb);
         expect_pinned(r.a, r.b, hc.pinned, what);
       }
+    }
+  }
+}
+
+// The diagonal-block routine, which the band library compiles from the
+// solver's header, takes the capped path too, and every path leaves the
+// bits of the baseline one: widths with a vector form and without.
+TYPED_TEST(SolverHashTyped, DiagonalBlockSameOnEveryPath) {
+  for (std::int32_t hb : {1, 4, 8, 16}) {
+    const SolveRun<TypeParam> sys =
+        hashed_system<TypeParam>(300, hb, 1, 7 + hb);
+    std::vector<TypeParam> baseline;
+    for (std::int32_t isa : isa_levels()) {
+      pband::testing::set_solver_isa(isa);
+      std::vector<TypeParam> a = sys.a0;
+      std::atomic<std::int32_t> flags[2] = {0, 0};
+      factor_diagonal_block<TypeParam>(a.data(), hb, 11, 290,
+                                       Real<TypeParam>(0), flags, 1);
+      ASSERT_EQ(flags[0].load(), 0) << "hb " << hb << " isa " << isa;
+      if (isa == 0)
+        baseline = a;
+      else
+        EXPECT_TRUE(same_bits(a, baseline)) << "hb " << hb << " isa " << isa;
     }
   }
 }
