@@ -6,7 +6,7 @@
 #include <complex>
 #include <cstdint>
 
-#include "solver/band_solve_kernel.hpp"
+#include "solver/band_solve_driver.hpp"
 #include "solver/band_solver.hpp"
 
 // SUFFIX: r4, r8, c8 or c16; T: the element type.

@@ -3,7 +3,7 @@
 // all solves of a process cut their blocks alike.
 #include <atomic>
 
-#include "solver/band_solve_kernel.hpp"
+#include "solver/band_solve_driver.hpp"
 #include "solver/band_solver.hpp"
 #include "solver/solver_isa.hpp"
 

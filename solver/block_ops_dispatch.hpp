@@ -1,0 +1,263 @@
+// Private header of the band solver: the choice among the block
+// operations' forms for each claim, and one compiled copy of them per
+// common half bandwidth and instruction set, picked once per solve.
+#pragma once
+
+#include <algorithm>
+#include <atomic>
+#include <cstdint>
+
+#include "solver/band_arrays.hpp"
+#include "solver/block_ops.hpp"
+#include "solver/block_ops_lanes.hpp"
+#include "solver/simd_lanes.hpp"
+
+namespace pband {
+
+// The block operations of one solve, chosen once per solve for its half
+// bandwidth and the processor's instruction set.
+template <class T>
+struct BlockOps {
+  // Factor phase on `count` (1 or 2) claimed blocks; with `fold`, each
+  // block factored also does its neighbours' halves of the update at once.
+  // False when a pivot of this phase failed.
+  bool (*factor)(const BandArrays<T>&, const std::int64_t* cs, int count,
+                 std::int64_t w, std::int64_t nd, std::int64_t level_first,
+                 RealOf<T> threshold,
+                 std::atomic<std::int32_t>* failure_flags,
+                 std::int32_t parity, bool fold);
+  void (*update)(const BandArrays<T>&, std::int64_t c, std::int64_t nd,
+                 std::int64_t level_first);
+  // Back-substitution phase on `count` (1, 2 or 4) claimed blocks.
+  void (*back)(const BandArrays<T>&, const std::int64_t* cs, int count,
+               std::int64_t nd);
+};
+
+// Starts loading the block a thread is likely to claim next in this
+// phase (the claim counter steps by 2·nd): its band columns, its rows of
+// B and the first `coupling_rows` of its rows of the coupling store. A
+// hint only.
+template <class T, int HB>
+void prefetch_block(const BandArrays<T>& s, std::int64_t c,
+                    std::int64_t coupling_rows) {
+  if (c > s.n) return;
+  const std::int64_t end = s.last(c);
+  const std::int64_t hb = s.template half_band<HB>();
+  constexpr std::int64_t kLine = 64 / sizeof(T) > 0 ? 64 / sizeof(T) : 1;
+  const T* a = s.template column<HB>(c);
+  const std::int64_t a_len = (end - c + 1) * (hb + 1);
+  for (std::int64_t i = 0; i < a_len; i += kLine) __builtin_prefetch(a + i);
+  if (s.nrhs > 0) {
+    const T* b = s.rhs(c, 1);
+    for (std::int64_t i = 0; i <= end - c; i += kLine)
+      __builtin_prefetch(b + i);
+  }
+  const std::int64_t rows = std::min(coupling_rows, end - c + 1);
+  const T* v = s.cpl(c, 1);
+  for (std::int64_t i = 0; i < rows * hb; i += kLine) __builtin_prefetch(v + i);
+}
+
+template <class T, int HB>
+void fold_into_neighbours(const BandArrays<T>& s, std::int64_t c,
+                          std::int64_t nd, std::int64_t level_first);
+
+// Starts loading what folding the block c likely claimed next will touch:
+// the head of its right neighbour (band columns, coupling and saved rows,
+// right-hand side) and the tail of its left one. A hint only.
+template <class T, int HB>
+void prefetch_fold(const BandArrays<T>& s, std::int64_t c, std::int64_t nd) {
+  constexpr std::int64_t kLine = 64 / sizeof(T) > 0 ? 64 / sizeof(T) : 1;
+  const std::int64_t hb = s.template half_band<HB>();
+  auto lines = [&](const T* p, std::int64_t count) {
+    for (std::int64_t i = 0; i < count; i += kLine) __builtin_prefetch(p + i);
+  };
+  const std::int64_t e = c + nd;  // right neighbour
+  if (e + hb - 1 <= s.n) {
+    lines(s.template column<HB>(e), hb * (hb + 1));
+    lines(s.sav(1, e), hb * hb);
+    lines(s.cpl(e, 1), hb * hb);
+    if (s.nrhs > 0) lines(s.rhs(e, 1), hb);
+  }
+  const std::int64_t t = c - nd + s.block_size - hb;  // left tail
+  if (c <= s.n && t >= 1) {
+    lines(s.template column<HB>(t), hb * (hb + 1));
+    if (s.nrhs > 0) lines(s.rhs(t, 1), hb);
+  }
+}
+
+// One block of a factor phase; with `fold`, followed by its share of its
+// neighbours' update (fold_into_neighbours). False when a pivot failed.
+template <class T, int HB>
+bool factor_best(const BandArrays<T>& s, std::int64_t c, std::int64_t w,
+                 std::int64_t nd, std::int64_t level_first,
+                 RealOf<T> threshold, std::atomic<std::int32_t>* flags,
+                 std::int32_t parity, bool fold) {
+  prefetch_block<T, HB>(s, c + 2 * nd, w > 1 ? s.hb : 0);
+  if (fold && w > 1) prefetch_fold<T, HB>(s, c + 2 * nd, nd);
+  if constexpr (kHasLanes<T, HB>) {
+    if (factor_lanes_fit<T, HB>(s, c)) {
+      const std::int64_t cs[1] = {c};
+      return factor_blocks_lanes<T, HB, 1>(s, cs, w, nd, level_first,
+                                           threshold, flags, parity, fold);
+    }
+  }
+  if (!factor_phase_block<T, HB>(s, c, w, nd, level_first, threshold, flags,
+                                 parity))
+    return false;
+  if (fold) fold_into_neighbours<T, HB>(s, c, nd, level_first);
+  return true;
+}
+
+// Two blocks of one factor phase; false when a pivot failed in either.
+template <class T, int HB>
+bool factor_pair_best(const BandArrays<T>& s, std::int64_t c1,
+                      std::int64_t c2, std::int64_t w, std::int64_t nd,
+                      std::int64_t level_first, RealOf<T> threshold,
+                      std::atomic<std::int32_t>* flags, std::int32_t parity,
+                      bool fold) {
+  if constexpr (kHasLanes<T, HB>) {
+    if (factor_lanes_fit<T, HB>(s, c1) && factor_lanes_fit<T, HB>(s, c2) &&
+        s.last(c1) - c1 == s.last(c2) - c2) {
+      prefetch_block<T, HB>(s, c2 + 2 * nd, w > 1 ? s.hb : 0);
+      if (fold && w > 1) prefetch_fold<T, HB>(s, c2 + 2 * nd, nd);
+      const std::int64_t cs[2] = {c1, c2};
+      return factor_blocks_lanes<T, HB, 2>(s, cs, w, nd, level_first,
+                                           threshold, flags, parity, fold);
+    }
+  }
+  return factor_best<T, HB>(s, c1, w, nd, level_first, threshold, flags,
+                            parity, fold) &&
+         factor_best<T, HB>(s, c2, w, nd, level_first, threshold, flags,
+                            parity, fold);
+}
+
+template <class T, int HB>
+void update_right_best(const BandArrays<T>& s, std::int64_t c,
+                       std::int64_t nd) {
+  if constexpr (kHasLanes<T, HB>)
+    update_from_right_lanes<T, HB>(s, c, nd);
+  else
+    update_from_right<T, HB>(s, c, nd);
+}
+
+template <class T, int HB>
+void update_left_best(const BandArrays<T>& s, std::int64_t c,
+                      std::int64_t nd, std::int64_t level_first) {
+  if constexpr (kHasLanes<T, HB>)
+    update_from_left_lanes<T, HB>(s, c, nd, level_first);
+  else
+    update_from_left<T, HB>(s, c, nd, level_first);
+}
+
+template <class T, int HB>
+void update_best(const BandArrays<T>& s, std::int64_t c, std::int64_t nd,
+                 std::int64_t level_first) {
+  // The next block's right neighbour holds the spike this block reads.
+  prefetch_block<T, HB>(s, c + 3 * nd, s.block_size);
+  update_right_best<T, HB>(s, c, nd);
+  update_left_best<T, HB>(s, c, nd, level_first);
+}
+
+// The update of the remaining blocks either side of block c, just
+// factored at this level, while its spike and coupling are still in
+// cache: its left neighbour's tail from c's spike, its right neighbour's
+// head from c's coupling. Each remaining block gets exactly the
+// operations of its update phase, its tail from one thread and its head
+// from another; they touch disjoint data when blocks are at least 2·hb
+// long, which the caller makes sure of.
+template <class T, int HB>
+void fold_into_neighbours(const BandArrays<T>& s, std::int64_t c,
+                          std::int64_t nd, std::int64_t level_first) {
+  if (c - nd >= level_first) update_right_best<T, HB>(s, c - nd, nd);
+  if (c + nd <= s.n) update_left_best<T, HB>(s, c + nd, nd, level_first);
+}
+
+template <class T, int HB>
+bool factor_some(const BandArrays<T>& s, const std::int64_t* cs, int count,
+                 std::int64_t w, std::int64_t nd, std::int64_t level_first,
+                 RealOf<T> threshold, std::atomic<std::int32_t>* flags,
+                 std::int32_t parity, bool fold) {
+  if (count == 2)
+    return factor_pair_best<T, HB>(s, cs[0], cs[1], w, nd, level_first,
+                                   threshold, flags, parity, fold);
+  return factor_best<T, HB>(s, cs[0], w, nd, level_first, threshold, flags,
+                            parity, fold);
+}
+
+template <class T, int HB>
+void back_some(const BandArrays<T>& s, const std::int64_t* cs, int count,
+               std::int64_t nd) {
+  // The next claim takes the count blocks after these.
+  for (int b = 0; b < count; ++b)
+    prefetch_block<T, HB>(s, cs[b] + 2 * nd * count, s.block_size);
+  if (count == 4) {
+    const std::int64_t c4[4] = {cs[0], cs[1], cs[2], cs[3]};
+    back_substitution_blocks<T, HB, 4>(s, c4, nd);
+  } else if (count == 2) {
+    const std::int64_t c2[2] = {cs[0], cs[1]};
+    back_substitution_blocks<T, HB, 2>(s, c2, nd);
+  } else {
+    back_substitution_block<T, HB>(s, cs[0], nd);
+  }
+}
+
+// One copy of the three operations per instruction set: each wrapper has
+// everything it calls inlined (flatten) and compiled for its target. The
+// baseline is plain x86-64; the wider ones run only where the processor
+// has them (solver_isa).
+#define PBAND_BLOCK_OPS_FOR_ISA(NAME, ATTRIBUTES)                            \
+  template <class T, int HB>                                                \
+  struct NAME {                                                             \
+    ATTRIBUTES static bool factor(                                          \
+        const BandArrays<T>& s, const std::int64_t* cs, int count,          \
+        std::int64_t w, std::int64_t nd, std::int64_t level_first,          \
+        RealOf<T> threshold, std::atomic<std::int32_t>* flags,              \
+        std::int32_t parity, bool fold) {                                   \
+      return factor_some<T, HB>(s, cs, count, w, nd, level_first,           \
+                                threshold, flags, parity, fold);            \
+    }                                                                       \
+    ATTRIBUTES static void update(const BandArrays<T>& s, std::int64_t c,   \
+                                  std::int64_t nd,                          \
+                                  std::int64_t level_first) {               \
+      update_best<T, HB>(s, c, nd, level_first);                            \
+    }                                                                       \
+    ATTRIBUTES static void back(const BandArrays<T>& s,                     \
+                                const std::int64_t* cs, int count,          \
+                                std::int64_t nd) {                          \
+      back_some<T, HB>(s, cs, count, nd);                                   \
+    }                                                                       \
+    static BlockOps<T> ops() { return {&factor, &update, &back}; }          \
+  };
+
+PBAND_BLOCK_OPS_FOR_ISA(BaselineOps, PBAND_FLATTEN)
+PBAND_BLOCK_OPS_FOR_ISA(Avx2Ops,
+                        __attribute__((target("avx2"))) PBAND_FLATTEN)
+PBAND_BLOCK_OPS_FOR_ISA(
+    Avx512Ops, __attribute__((target("avx512f,avx512vl,avx512bw,avx512dq")))
+                   PBAND_FLATTEN)
+#undef PBAND_BLOCK_OPS_FOR_ISA
+
+template <class T, int HB>
+BlockOps<T> block_ops_for(std::int32_t isa) {
+  // Complex arithmetic gains little from wider registers: baseline only.
+  if constexpr (!ElementTraits<T>::is_complex) {
+    if (isa >= 2) return Avx512Ops<T, HB>::ops();
+    if (isa == 1) return Avx2Ops<T, HB>::ops();
+  }
+  return BaselineOps<T, HB>::ops();
+}
+
+// Half bandwidths common enough to be worth their own compiled kernels.
+template <class T>
+BlockOps<T> block_ops(std::int64_t hb, std::int32_t isa) {
+  switch (hb) {
+    case 1: return block_ops_for<T, 1>(isa);
+    case 2: return block_ops_for<T, 2>(isa);
+    case 4: return block_ops_for<T, 4>(isa);
+    case 8: return block_ops_for<T, 8>(isa);
+    case 16: return block_ops_for<T, 16>(isa);
+    default: return block_ops_for<T, kAnyHb>(isa);
+  }
+}
+
+}  // namespace pband
