@@ -26,7 +26,8 @@ std::string format_fixed_8_2(float value);
 
 // Writes CR LF terminated lines to a file descriptor: line by line when it
 // is a terminal, otherwise through an 8192-byte buffer written out when
-// full and at flush().
+// full and at flush(). After the first write that fails it writes nothing
+// more, and failed() says so.
 class ReportOutput {
  public:
   static constexpr std::size_t kBufferSize = 8192;
@@ -37,6 +38,7 @@ class ReportOutput {
 
   void line(std::string_view text);
   void flush();
+  bool failed() const { return failed_; }
 
  private:
   void write_bytes(const char* data, std::size_t size);
@@ -44,6 +46,7 @@ class ReportOutput {
 
   int fd_;
   bool line_mode_;
+  bool failed_ = false;
   std::size_t used_ = 0;
   char buffer_[kBufferSize];
 };
@@ -122,8 +125,8 @@ struct BenchmarkOptions {
 
 // Solves the benchmark system once per team size and writes the report.
 // Returns the exit status: 0, or 1 when the work array cannot be
-// allocated (also when its byte count exceeds what a size_t holds) or a
-// solve reports a failure.
+// allocated (also when its byte count exceeds what a size_t holds), a
+// solve reports a failure, or the report could not be written.
 int run_benchmark(const BenchmarkOptions& options);
 int run_benchmark();
 

@@ -42,6 +42,7 @@ int run_benchmark(const BenchmarkOptions& options) {
     work = static_cast<float*>(allocate(elements * sizeof(float)));
   if (work == nullptr) {
     out.line(" Unable to allocate memory");
+    out.flush();
     return 1;
   }
   float* A = work;
@@ -71,9 +72,11 @@ int run_benchmark(const BenchmarkOptions& options) {
     out.line(" Total CPU Time (Seconds): " + format_fixed_8_2(total));
   }
   out.line("");
+  out.flush();
   shutdown_runtime();
   std::free(work);
-  return exit_status;
+  // A report that could not be written is a failed run.
+  return out.failed() ? 1 : exit_status;
 }
 
 }  // namespace pband

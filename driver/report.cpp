@@ -1,5 +1,6 @@
 // Report lines: the exact field formats and the CR LF line output of the
 // benchmark, with terminal-aware flushing.
+#include <poll.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -54,6 +55,7 @@ ReportOutput::ReportOutput(int fd) : fd_(fd), line_mode_(::isatty(fd) == 1) {}
 ReportOutput::~ReportOutput() { flush(); }
 
 void ReportOutput::line(std::string_view text) {
+  if (failed_) return;
   write_bytes(text.data(), text.size());
   write_bytes("\r\n", 2);
   if (line_mode_) flush();
@@ -77,13 +79,22 @@ void ReportOutput::write_bytes(const char* data, std::size_t size) {
 }
 
 void ReportOutput::emit(const char* data, std::size_t size) {
-  // Writes are not checked beyond retrying partial and interrupted ones.
-  while (size > 0) {
+  // Partial and interrupted writes are retried, and a descriptor that is
+  // not ready is waited for. Any other failure loses the report: nothing
+  // more is written, since later lines could only tear it further.
+  while (size > 0 && !failed_) {
     const ssize_t written = ::write(fd_, data, size);
+    if (written > 0) {
+      data += written;
+      size -= static_cast<std::size_t>(written);
+      continue;
+    }
     if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return;
-    data += written;
-    size -= static_cast<std::size_t>(written);
+    if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      pollfd ready{fd_, POLLOUT, 0};
+      if (::poll(&ready, 1, -1) >= 0 || errno == EINTR) continue;
+    }
+    failed_ = true;
   }
 }
 

@@ -1,7 +1,9 @@
 // The main loop in-process on a small system with stand-in solvers: the
 // exact report structure, the rebuilt system, team sizes and exit status.
+#include <fcntl.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <regex>
 #include <string>
@@ -10,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "driver/benchmark.hpp"
+#include "solver/band_solver.hpp"
 
 namespace pband {
 namespace {
@@ -132,6 +135,54 @@ TEST(BenchmarkLoop, AllocationFailurePrintsOneLineAndExitsWithOne) {
   EXPECT_EQ(run_benchmark(options), 1);
   EXPECT_EQ(out.text(), std::string(kSizeLines) + " Unable to allocate memory\r\n");
   EXPECT_TRUE(seen.team_sizes.empty());
+}
+
+// A report written into a descriptor that fails: /dev/full (ENOSPC) and a
+// pipe nobody reads (EPIPE, with SIGPIPE ignored here; the program keeps
+// its default action). The real solver runs on teams of 1 and 2, and every
+// slot and worker it took must be back.
+TEST(BenchmarkLoop, LostReportExitsWithOneAndReleasesTheRuntime) {
+  struct Sink {
+    const char* what;
+    int fd;
+  };
+  const int full = ::open("/dev/full", O_WRONLY);
+  ASSERT_GE(full, 0);
+  int pipe_fds[2];
+  ASSERT_EQ(::pipe(pipe_fds), 0);
+  ::close(pipe_fds[0]);
+  const auto old_action = std::signal(SIGPIPE, SIG_IGN);
+  for (const Sink& sink : {Sink{"/dev/full", full}, Sink{"pipe", pipe_fds[1]}}) {
+    BenchmarkOptions options;
+    options.n = 3000;
+    options.output_fd = sink.fd;
+    options.solve = &solve_band_system_r4;
+    options.processor_count = 2;
+    EXPECT_EQ(run_benchmark(options), 1) << sink.what;
+    EXPECT_EQ(sync_slots_in_use(), 0) << sink.what;
+    EXPECT_EQ(workers_in_use(), 0) << sink.what;
+  }
+  std::signal(SIGPIPE, old_action);
+  ::close(full);
+  ::close(pipe_fds[1]);
+}
+
+// After the first failed write nothing more goes out, even once the
+// descriptor would take it again.
+TEST(BenchmarkLoop, ReportWritesNothingAfterAFailure) {
+  Capture later;
+  const int fd = ::open("/dev/full", O_WRONLY);
+  ASSERT_GE(fd, 0);
+  ReportOutput out(fd);
+  out.line(" first");
+  out.flush();
+  EXPECT_TRUE(out.failed());
+  ASSERT_EQ(::dup2(later.fd(), fd), fd);
+  out.line(" second");
+  out.flush();
+  EXPECT_TRUE(out.failed());
+  EXPECT_EQ(later.text(), "");
+  ::close(fd);
 }
 
 }  // namespace
