@@ -8,6 +8,7 @@
 #include <cmath>
 #include <complex>
 #include <cstdint>
+#include <limits>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -88,15 +89,39 @@ struct ComplexTraits {
     return C((a + b * r) / e, (b - a * r) / e);
   }
   static R modulus(C a);
-  // Principal root: t = sqrt((|x| + |z|)/2); x >= 0: (t, y/(2t)),
-  // x < 0: (|y|/(2t), t with the sign of y).
+  // The principal root as the C library's csqrt gives it: branch cut on
+  // the negative real axis, signed zeros kept, finite wherever the root
+  // is. Where no part over- or underflows it is formed inline, which
+  // gives the library's bits: t = sqrt((|x| + |z|)/2); x > 0: (t, y/(2t)),
+  // x < 0: (|y|/(2t), t with the sign of y). The rest (the ends of the
+  // range, infinities and NaNs) goes to the library, which scales.
   static C sqrt(C z) {
     const R x = z.real(), y = z.imag();
-    if (x == R(0) && y == R(0)) return C(R(0), y);
-    const R t = std::sqrt((std::fabs(x) + modulus(z)) / R(2));
-    const R u = y / (R(2) * t);
-    if (x >= R(0)) return C(t, u);
-    return C(std::fabs(u), std::copysign(t, y));
+    constexpr R kBig = std::numeric_limits<R>::max() / R(4);
+    constexpr R kTiny = std::numeric_limits<R>::min() * R(2);
+    const R ax = std::fabs(x), ay = std::fabs(y);
+    if (ax <= kBig && ay <= kBig) {
+      // On an axis the root is exact: sqrt of a real, or equal parts.
+      if (y == R(0)) {
+        if (x == R(0)) return C(R(0), y);
+        const R r = real_sqrt(ax);
+        return x > R(0) ? C(r, std::copysign(R(0), y))
+                        : C(R(0), std::copysign(r, y));
+      }
+      if (x == R(0) && ay >= kTiny) {
+        const R r = real_sqrt(ay * R(0.5));
+        return C(r, std::copysign(r, y));
+      }
+      if (ax >= kTiny || ay >= kTiny) {
+        const R t = real_sqrt((ax + modulus(z)) / R(2));
+        const R u = y / (R(2) * t);
+        if (std::fabs(u) >= std::numeric_limits<R>::min()) {
+          if (x > R(0)) return C(t, u);
+          return C(std::fabs(u), std::copysign(t, y));
+        }
+      }
+    }
+    return std::sqrt(z);
   }
 };
 
