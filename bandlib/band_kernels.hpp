@@ -371,11 +371,12 @@ struct TeamState {
 // routine on the calling thread. Workers are started while the claim
 // mutex is held, so they wait at their first claim until the team size is
 // known and the first slot armed for the threads that actually started;
-// without a mutex or a slot the calling thread works alone.
+// without a mutex or a slot the calling thread works alone. `requested`
+// 0 or less: the current team size.
 template <class Launch, class Run>
-void run_team(TeamState& s, Launch&& launch, Run&& run) {
-  std::int32_t requested = 1;
-  get_team_size(requested);
+void run_team(TeamState& s, std::int32_t requested, Launch&& launch,
+              Run&& run) {
+  if (requested <= 0) get_team_size(requested);
   requested = std::clamp<std::int32_t>(requested, 1, MAX_TEAM_SIZE);
   mutex_create(s.mutex);
   sync_slot_allocate(s.slots[0]);
@@ -426,7 +427,7 @@ inline std::int32_t check_arguments(const void* A, std::int32_t n,
 template <class T>
 void band_factor_solve(
     T* A, std::int32_t n, std::int32_t hb, T* B, std::int32_t block_width,
-    std::int32_t& status,
+    std::int32_t team, std::int32_t& status,
     void (*worker)(T* const&, const std::int32_t&, const std::int32_t&,
                    T* const&, const std::int32_t&, const Handle&,
                    const std::int32_t (&)[2], const std::int32_t&,
@@ -443,7 +444,7 @@ void band_factor_solve(
                   s.backward_pivot, s.backward_next, threshold,
                   s.failure_flags);
   };
-  run_team(s, go, [&] {
+  run_team(s, team, go, [&] {
     worker(A, n, hb, B, block_width, s.mutex, s.slots, s.team_size,
            s.forward_pivot, s.forward_next, s.backward_pivot, s.backward_next,
            threshold, s.failure_flags);
@@ -453,7 +454,8 @@ void band_factor_solve(
 
 template <class T>
 void band_substitute(const T* A, std::int32_t n, std::int32_t hb, T* B,
-                     std::int32_t block_width, std::int32_t& status,
+                     std::int32_t block_width, std::int32_t team,
+                     std::int32_t& status,
                      void (*worker)(const T* const&, const std::int32_t&,
                                     const std::int32_t&, T* const&,
                                     const std::int32_t&, const Handle&,
@@ -470,7 +472,7 @@ void band_substitute(const T* A, std::int32_t n, std::int32_t hb, T* B,
                   s.team_size, s.forward_pivot, s.forward_next,
                   s.backward_pivot, s.backward_next);
   };
-  run_team(s, go, [&] {
+  run_team(s, team, go, [&] {
     worker(A, n, hb, B, block_width, s.mutex, s.slots, s.team_size,
            s.forward_pivot, s.forward_next, s.backward_pivot, s.backward_next);
   });
@@ -479,7 +481,8 @@ void band_substitute(const T* A, std::int32_t n, std::int32_t hb, T* B,
 
 template <class T>
 void band_factor(T* A, std::int32_t n, std::int32_t hb,
-                 std::int32_t block_width, std::int32_t& status,
+                 std::int32_t block_width, std::int32_t team,
+                 std::int32_t& status,
                  void (*worker)(T* const&, const std::int32_t&,
                                 const std::int32_t&, const std::int32_t&,
                                 const Handle&, const std::int32_t (&)[2],
@@ -494,7 +497,7 @@ void band_factor(T* A, std::int32_t n, std::int32_t hb,
                   s.team_size, s.forward_pivot, s.forward_next, threshold,
                   s.failure_flags);
   };
-  run_team(s, go, [&] {
+  run_team(s, team, go, [&] {
     worker(A, n, hb, block_width, s.mutex, s.slots, s.team_size,
            s.forward_pivot, s.forward_next, threshold, s.failure_flags);
   });

@@ -85,6 +85,39 @@ void band_substitute_c16(const std::complex<double>* A, std::int32_t n,
                          std::int32_t hb, std::complex<double>* B,
                          std::int32_t block_width, std::int32_t& status);
 
+// band_factor_team_* and band_substitute_team_* are band_factor_* and
+// band_substitute_* on a team of team_size threads (clamped to 1 … 32;
+// 0 or less: the current team size), leaving the process-wide team size
+// alone.
+void band_factor_team_r4(float* A, std::int32_t n, std::int32_t hb,
+                         std::int32_t block_width, std::int32_t team_size,
+                         std::int32_t& status);
+void band_factor_team_r8(double* A, std::int32_t n, std::int32_t hb,
+                         std::int32_t block_width, std::int32_t team_size,
+                         std::int32_t& status);
+void band_factor_team_c8(std::complex<float>* A, std::int32_t n,
+                         std::int32_t hb, std::int32_t block_width,
+                         std::int32_t team_size, std::int32_t& status);
+void band_factor_team_c16(std::complex<double>* A, std::int32_t n,
+                          std::int32_t hb, std::int32_t block_width,
+                          std::int32_t team_size, std::int32_t& status);
+
+void band_substitute_team_r4(const float* A, std::int32_t n, std::int32_t hb,
+                             float* B, std::int32_t block_width,
+                             std::int32_t team_size, std::int32_t& status);
+void band_substitute_team_r8(const double* A, std::int32_t n,
+                             std::int32_t hb, double* B,
+                             std::int32_t block_width, std::int32_t team_size,
+                             std::int32_t& status);
+void band_substitute_team_c8(const std::complex<float>* A, std::int32_t n,
+                             std::int32_t hb, std::complex<float>* B,
+                             std::int32_t block_width, std::int32_t team_size,
+                             std::int32_t& status);
+void band_substitute_team_c16(const std::complex<double>* A, std::int32_t n,
+                              std::int32_t hb, std::complex<double>* B,
+                              std::int32_t block_width,
+                              std::int32_t team_size, std::int32_t& status);
+
 // ---------------------------------------------------------------------------
 // Workers, for callers that build their own team. Every thread of the team
 // calls the worker with references to the same variables:

@@ -45,17 +45,31 @@
   void band_factor_solve_##SUFFIX(T* A, std::int32_t n, std::int32_t hb,      \
                                   T* B, std::int32_t block_width,             \
                                   std::int32_t& status) {                     \
-    detail::band_factor_solve<T>(A, n, hb, B, block_width, status,            \
+    detail::band_factor_solve<T>(A, n, hb, B, block_width, 0, status,         \
                                  &band_factor_solve_worker_##SUFFIX);         \
   }                                                                           \
   void band_factor_##SUFFIX(T* A, std::int32_t n, std::int32_t hb,            \
                             std::int32_t block_width, std::int32_t& status) { \
-    detail::band_factor<T>(A, n, hb, block_width, status,                     \
+    detail::band_factor<T>(A, n, hb, block_width, 0, status,                  \
                            &band_factor_worker_##SUFFIX);                     \
   }                                                                           \
   void band_substitute_##SUFFIX(const T* A, std::int32_t n, std::int32_t hb,  \
                                 T* B, std::int32_t block_width,               \
                                 std::int32_t& status) {                       \
-    detail::band_substitute<T>(A, n, hb, B, block_width, status,              \
+    detail::band_substitute<T>(A, n, hb, B, block_width, 0, status,           \
+                               &band_substitute_worker_##SUFFIX);             \
+  }                                                                           \
+  void band_factor_team_##SUFFIX(T* A, std::int32_t n, std::int32_t hb,       \
+                                 std::int32_t block_width,                    \
+                                 std::int32_t team_size,                      \
+                                 std::int32_t& status) {                      \
+    detail::band_factor<T>(A, n, hb, block_width, team_size, status,          \
+                           &band_factor_worker_##SUFFIX);                     \
+  }                                                                           \
+  void band_substitute_team_##SUFFIX(                                         \
+      const T* A, std::int32_t n, std::int32_t hb, T* B,                      \
+      std::int32_t block_width, std::int32_t team_size,                       \
+      std::int32_t& status) {                                                 \
+    detail::band_substitute<T>(A, n, hb, B, block_width, team_size, status,   \
                                &band_substitute_worker_##SUFFIX);             \
   }

@@ -14,16 +14,17 @@
 
 namespace pband {
 
-// Process-wide block base, chosen by the first solve (solver_tuning.cpp).
-void select_solver_tuning_real();
-void select_solver_tuning_complex();
-std::int32_t current_block_base();
+// The block base of one solve, from its element type and the team it asks
+// for (solver_tuning.cpp).
+std::int32_t solver_block_base_for(bool is_complex, std::int32_t team);
 
-// Solves A·X = B with the current team; see band_solver.hpp for the
-// arguments and the status values.
+// Solves A·X = B on a team of `team_size` threads (clamped to 1 …
+// MAX_TEAM_SIZE; 0 or less: the current team size); see band_solver.hpp
+// for the arguments and the status values.
 template <class T>
 void solve_band_system(T* A, std::int32_t n, std::int32_t hb, T* B,
-                       std::int32_t nrhs, T* W, std::int32_t& status) {
+                       std::int32_t nrhs, T* W, std::int32_t team_size,
+                       std::int32_t& status) {
   // Reject bad arguments before touching anything: the first invalid one
   // in argument order, as a negative position.
   if (n > 0 && A == nullptr) { status = -1; return; }
@@ -34,20 +35,20 @@ void solve_band_system(T* A, std::int32_t n, std::int32_t hb, T* B,
   if (n > 0 && hb > 0 && W == nullptr) { status = -6; return; }
   if (n == 0) { status = 0; return; }
 
-  if constexpr (ElementTraits<T>::is_complex)
-    select_solver_tuning_complex();
-  else
-    select_solver_tuning_real();
-  std::int32_t team = 1;
-  get_team_size(team);
+  std::int32_t team = team_size;
+  if (team <= 0) get_team_size(team);
   team = std::clamp(team, 1, MAX_TEAM_SIZE);
+  // From the team asked for, not the one that starts: a thread that
+  // cannot be created must not change the bits.
+  const std::int32_t base =
+      solver_block_base_for(ElementTraits<T>::is_complex, team);
   Handle mutex = 0;
   mutex_create(mutex);
   std::int32_t slots[2] = {0, 0};
   sync_slot_allocate(slots[0]);
   sync_slot_allocate(slots[1]);
 
-  std::int32_t block_size = band_block_size(current_block_base(), n, hb);
+  std::int32_t block_size = band_block_size(base, n, hb);
   T* saved = W;
   T* coupling = W == nullptr ? W : W + std::int64_t(n) * hb;
   // Without the mutex or both slots a team could not meet: work alone.

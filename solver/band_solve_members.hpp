@@ -14,7 +14,12 @@
   void solve_band_system_##SUFFIX(T* A, std::int32_t n, std::int32_t hb,     \
                                   T* B, std::int32_t nrhs, T* W,             \
                                   std::int32_t& status) {                    \
-    solve_band_system<T>(A, n, hb, B, nrhs, W, status);                      \
+    solve_band_system<T>(A, n, hb, B, nrhs, W, 0, status);                   \
+  }                                                                          \
+  void solve_band_system_team_##SUFFIX(                                      \
+      T* A, std::int32_t n, std::int32_t hb, T* B, std::int32_t nrhs, T* W,  \
+      std::int32_t team_size, std::int32_t& status) {                        \
+    solve_band_system<T>(A, n, hb, B, nrhs, W, team_size, status);           \
   }                                                                          \
   void factor_diagonal_block_##SUFFIX(                                       \
       T* A, std::int32_t hb, std::int32_t first, std::int32_t last,          \

@@ -24,11 +24,16 @@ namespace pband {
 //            -3 hb < 0                      -4 B null while n, nrhs > 0
 //            -5 nrhs < 0                    -6 W null while n, hb > 0
 // n = 0 does nothing and succeeds; nrhs = 0 factors A and leaves B alone
-// (B may then be null). Every thread of the current team takes part; the
-// blocks and the order of every operation do not depend on the team, so
-// any team size gives the same bits in A and B. Without its mutex, its two
-// barrier slots or some of its threads, a solve goes on with the threads
-// it has, down to the caller alone.
+// (B may then be null). Every thread of the current team takes part. The
+// blocks follow from a block base that each call takes from its element
+// type and the team it asks for: real 24; complex 16 for a team of up to
+// 2, else 8. Beyond that the blocks and the order of every operation do
+// not depend on the team, so the real types give the same bits in A and B
+// for every team size, the complex ones for every team of 1 … 2 and for
+// every team of 3 … 32. Nothing an earlier call did changes the bits.
+// Without its mutex, its two barrier slots or some of its threads, a solve
+// goes on with the threads it has, down to the caller alone, and keeps the
+// bits of the team it asked for.
 void solve_band_system_r4(float* A, std::int32_t n, std::int32_t hb, float* B,
                           std::int32_t nrhs, float* W, std::int32_t& status);
 void solve_band_system_r8(double* A, std::int32_t n, std::int32_t hb,
@@ -42,6 +47,25 @@ void solve_band_system_c16(std::complex<double>* A, std::int32_t n,
                            std::int32_t hb, std::complex<double>* B,
                            std::int32_t nrhs, std::complex<double>* W,
                            std::int32_t& status);
+
+// The same on a team of team_size threads (clamped to 1 … 32; 0 or less:
+// the current team size), leaving the process-wide team size alone, so
+// that concurrent callers can each ask for their own team.
+void solve_band_system_team_r4(float* A, std::int32_t n, std::int32_t hb,
+                               float* B, std::int32_t nrhs, float* W,
+                               std::int32_t team_size, std::int32_t& status);
+void solve_band_system_team_r8(double* A, std::int32_t n, std::int32_t hb,
+                               double* B, std::int32_t nrhs, double* W,
+                               std::int32_t team_size, std::int32_t& status);
+void solve_band_system_team_c8(std::complex<float>* A, std::int32_t n,
+                               std::int32_t hb, std::complex<float>* B,
+                               std::int32_t nrhs, std::complex<float>* W,
+                               std::int32_t team_size, std::int32_t& status);
+void solve_band_system_team_c16(std::complex<double>* A, std::int32_t n,
+                                std::int32_t hb, std::complex<double>* B,
+                                std::int32_t nrhs, std::complex<double>* W,
+                                std::int32_t team_size,
+                                std::int32_t& status);
 
 // In-place factorization of columns first … last with the pivot test;
 // on failure sets failure_flags[parity - 1] (parity 1 or 2) to 1.
@@ -66,10 +90,9 @@ void factor_diagonal_block_c16(std::complex<double>* A, std::int32_t hb,
 
 namespace testing {
 
-// The process-wide block base (columns per block follow from it and hb):
-// chosen by the first solve (real 24; complex 16 for a team of up to 2,
-// else 8) and kept. Setting it fixes it for later solves; 0 or less
-// forgets it, so that the next solve chooses again.
+// Forces the block base (columns per block follow from it and hb) of
+// every later solve; 0 or less returns to each call's own choice.
+// solver_block_base() is the forced base, 0 when none is.
 void set_solver_block_base(std::int32_t base);
 std::int32_t solver_block_base();
 

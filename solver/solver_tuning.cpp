@@ -1,6 +1,6 @@
-// The solver's one piece of process-wide state: the block base, chosen by
-// the first solve of the process and kept for every later one, so that
-// all solves of a process cut their blocks alike.
+// The block base of a solve: chosen by every call from its own element
+// type and the team it asks for, so that the same arguments give the same
+// bits whatever ran before. Tests may force one base for every solve.
 #include <atomic>
 
 #include "solver/band_solve_driver.hpp"
@@ -10,39 +10,29 @@
 namespace pband {
 namespace {
 
-// 0 until chosen.
-std::atomic<std::int32_t> block_base{0};
-
-void choose_once(std::int32_t value) {
-  std::int32_t unset = 0;
-  block_base.compare_exchange_strong(unset, value);
-}
+// A base forced by testing::set_solver_block_base; 0: none.
+std::atomic<std::int32_t> forced_base{0};
 
 }  // namespace
 
-void select_solver_tuning_real() {
-  if (block_base.load() > 0) return;
-  choose_once(24);
+// Real 24. Complex blocks cost more per column: smaller blocks when the
+// team is large enough to use the extra parallelism.
+std::int32_t solver_block_base_for(bool is_complex, std::int32_t team) {
+  const std::int32_t forced = forced_base.load(std::memory_order_relaxed);
+  if (forced > 0) return forced;
+  if (!is_complex) return 24;
+  return team <= 2 ? 16 : 8;
 }
-
-// Complex blocks cost more per column: smaller blocks when the team is
-// large enough to use the extra parallelism.
-void select_solver_tuning_complex() {
-  if (block_base.load() > 0) return;
-  std::int32_t team = 1;
-  get_team_size(team);
-  choose_once(team <= 2 ? 16 : 8);
-}
-
-std::int32_t current_block_base() { return block_base.load(); }
 
 namespace testing {
 
 void set_solver_block_base(std::int32_t base) {
-  block_base.store(base > 0 ? base : 0);
+  forced_base.store(base > 0 ? base : 0, std::memory_order_relaxed);
 }
 
-std::int32_t solver_block_base() { return block_base.load(); }
+std::int32_t solver_block_base() {
+  return forced_base.load(std::memory_order_relaxed);
+}
 
 void set_solver_isa(std::int32_t level) {
   solver_isa_cap.store(level < 0 ? -1 : level, std::memory_order_relaxed);

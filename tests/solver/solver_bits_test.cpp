@@ -1,7 +1,7 @@
 // The solver's result does not depend on the team: blocks, levels and the
 // order of every operation are fixed, so teams of any size must leave
-// byte-identical factors and solutions. Also the once-per-process choice
-// of the block base.
+// byte-identical factors and solutions. Also each call's own choice of
+// the block base.
 #include "tests/solver/solver_test_support.hpp"
 
 namespace pband::test {
@@ -48,31 +48,70 @@ TYPED_TEST(SolverBits, DiagonalOnly) {
   check_teams<TypeParam>(3, 100, 0, 1);
 }
 
-// The block base is chosen by the first solve of any type and then kept.
+// Every call takes its block base from its own element type and the team
+// it asks for, so a solve gives the bits of that base whatever ran before.
 class SolverTuning : public SolverFixture {};
 
-TEST_F(SolverTuning, RealFirstKeepsItsBaseForComplex) {
+// The solve's bits with the base forced, for comparison.
+template <class T>
+SolveRun<T> forced_base_run(const SolveRun<T>& system, std::int32_t base) {
+  pband::testing::set_solver_block_base(base);
+  SolveRun<T> r = system;
+  solve_with_team(r, 1);
   pband::testing::set_solver_block_base(0);
-  SolveRun<double> real = make_run<double>(50, 2, 1, 5);
-  solve_with_team(real, 3);
-  EXPECT_EQ(pband::testing::solver_block_base(), 24);
-  auto cplx = make_run<std::complex<float>>(50, 2, 1, 5);
-  solve_with_team(cplx, 3);
-  EXPECT_EQ(pband::testing::solver_block_base(), 24);
+  return r;
 }
 
-TEST_F(SolverTuning, ComplexFirstDependsOnTeam) {
-  for (auto [team, base] : {std::pair{1, 16}, {2, 16}, {3, 8}, {8, 8}}) {
-    pband::testing::set_solver_block_base(0);
-    set_team_size(team);
-    SolveRun<std::complex<double>> cplx =
-        make_run<std::complex<double>>(40, 1, 1, 9);
-    solve_with_team(cplx, team);
-    EXPECT_EQ(pband::testing::solver_block_base(), base) << "team " << team;
-    SolveRun<float> real = make_run<float>(40, 1, 1, 9);
-    solve_with_team(real, 1);
-    EXPECT_EQ(pband::testing::solver_block_base(), base) << "team " << team;
+template <class T>
+bool same_solve(const SolveRun<T>& x, const SolveRun<T>& y) {
+  return x.status == 0 && y.status == 0 && same_bits(x.a, y.a) &&
+         same_bits(x.b, y.b);
+}
+
+TEST_F(SolverTuning, EveryCallChoosesItsOwnBase) {
+  using C = std::complex<double>;
+  // hb 1: 256 columns a block with base 16, 64 with base 8.
+  const SolveRun<C> cplx = make_run<C>(1000, 1, 2, 9);
+  const SolveRun<float> real = make_run<float>(1000, 1, 2, 9);
+  const SolveRun<C> by16 = forced_base_run(cplx, 16);
+  const SolveRun<C> by8 = forced_base_run(cplx, 8);
+  const SolveRun<float> by24 = forced_base_run(real, 24);
+  ASSERT_FALSE(same_bits(by16.b, by8.b)) << "the bases must be told apart";
+  // Large teams and small ones in turn, real solves in between.
+  const std::pair<std::int32_t, bool> order[] = {
+      {3, true}, {1, false}, {1, true}, {3, true}, {8, false},
+      {2, true}, {8, true},  {2, false}, {3, true}};
+  for (auto [team, is_complex] : order) {
+    SCOPED_TRACE(::testing::Message() << "team " << team
+                                      << (is_complex ? " complex" : " real"));
+    if (is_complex) {
+      SolveRun<C> r = cplx;
+      solve_with_team(r, team);
+      EXPECT_TRUE(same_solve(r, team <= 2 ? by16 : by8));
+    } else {
+      SolveRun<float> r = real;
+      solve_with_team(r, team);
+      EXPECT_TRUE(same_solve(r, by24));
+    }
   }
+  EXPECT_EQ(pband::testing::solver_block_base(), 0) << "a base was kept";
+}
+
+// The base follows the team asked for, not the threads that started.
+TEST_F(SolverTuning, ThreadsThatFailToStartKeepTheBase) {
+  using C = std::complex<float>;
+  const SolveRun<C> cplx = make_run<C>(800, 2, 1, 12);
+  const SolveRun<C> by8 = forced_base_run(cplx, 8);
+  for (std::int32_t started : {0, 1}) {
+    SCOPED_TRACE(::testing::Message() << "workers started " << started);
+    pband::testing::os_fail_creation(pband::testing::OsObject::thread,
+                                     started);
+    SolveRun<C> r = cplx;
+    solve_with_team(r, 4);
+    pband::testing::os_clear_faults();
+    EXPECT_TRUE(same_solve(r, by8));
+  }
+  EXPECT_EQ(workers_in_use(), 0);
 }
 
 }  // namespace
