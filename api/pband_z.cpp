@@ -1,0 +1,4 @@
+// The C interface in one element type, from the shared templates.
+#include "api/c_api_members.hpp"
+
+PBAND_C_API_MEMBERS(z, pband_complex_double, std::complex<double>, c16)
