@@ -1,0 +1,25 @@
+# libpband exports its C interface and nothing else, under its SONAME.
+# Run as: cmake -DLIBRARY=<path> -DSONAME=<name> -P check_exports.cmake
+find_program(NM nm REQUIRED)
+find_program(READELF readelf REQUIRED)
+execute_process(COMMAND ${NM} -D --defined-only ${LIBRARY}
+  OUTPUT_VARIABLE symbols COMMAND_ERROR_IS_FATAL ANY)
+string(REGEX MATCHALL "[^\n]+" lines "${symbols}")
+set(count 0)
+foreach(line IN LISTS lines)
+  string(REGEX REPLACE "^[0-9a-f]* *[A-Za-z] " "" name "${line}")
+  if(name MATCHES "^pband_[a-z_]+@@PBAND_0\\.1$")
+    math(EXPR count "${count} + 1")
+  elseif(NOT name STREQUAL "PBAND_0.1")
+    message(FATAL_ERROR "exported beyond the C interface: ${name}")
+  endif()
+endforeach()
+if(NOT count EQUAL 22)
+  message(FATAL_ERROR "expected the 22 functions of pband.h, found ${count}")
+endif()
+execute_process(COMMAND ${READELF} -d ${LIBRARY}
+  OUTPUT_VARIABLE dynamic COMMAND_ERROR_IS_FATAL ANY)
+if(NOT dynamic MATCHES "Library soname: \\[${SONAME}\\]")
+  message(FATAL_ERROR "SONAME is not ${SONAME}")
+endif()
+message(STATUS "${count} functions exported, SONAME ${SONAME}")
