@@ -1,8 +1,16 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build and the tests need, if missing.
+# Installs the Debian packages that are missing. With --benchmark, only
+# what building and running the benchmark needs; otherwise also what the
+# tests, the Python package, its tests against SciPy and the install check
+# need.
+#   scripts/install-deps.sh [--benchmark]
 set -euo pipefail
-packages=(cmake ninja-build g++ clang libgtest-dev liblapack-dev libblas-dev
-          valgrind)
+packages=(cmake ninja-build gcc g++)
+if [ "${1:-}" != "--benchmark" ]; then
+  packages+=(clang libgtest-dev liblapack-dev libblas-dev valgrind pkg-config
+             python3-dev python3-pybind11 pybind11-dev python3-numpy
+             python3-scipy python3-pytest)
+fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" \
@@ -13,4 +21,5 @@ sudo=""
 [ "$(id -u)" -ne 0 ] && sudo="sudo"
 echo "installing: ${missing[*]}"
 $sudo apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq \
+  --no-install-recommends "${missing[@]}"

@@ -1,26 +1,36 @@
 #!/usr/bin/env bash
 # Installs what is missing, then builds and runs every test: the optimised
-# build (with the benchmark under valgrind), AddressSanitizer +
-# UndefinedBehaviorSanitizer, ThreadSanitizer on the threaded subsystems,
-# and a clang build.
+# build (with the benchmark under valgrind, the examples, and the
+# installed package used from outside, Python tests against SciPy
+# included), AddressSanitizer + UndefinedBehaviorSanitizer, ThreadSanitizer
+# on the threaded subsystems, and a clang build with a static libpband,
+# installed and used from outside as well.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
+everything=(-DPBAND_BUILD_TESTS=ON -DPBAND_BUILD_PYTHON=ON
+            -DPBAND_BUILD_EXAMPLES=ON)
 for preset in release asan-ubsan tsan; do
   echo "=== $preset ==="
   start=$SECONDS
-  cmake --preset "$preset" >/dev/null
+  cmake --preset "$preset" "${everything[@]}" >/dev/null
   if [ "$preset" = tsan ]; then
     # It runs only the tests labelled "threads": build just those.
     cmake --build --preset tsan --target tests_threads
   else
     cmake --build --preset "$preset"
   fi
-  ctest --preset "$preset"
+  # The Python tests run on the installed package below.
+  ctest --preset "$preset" --label-exclude python
+  if [ "$preset" = release ]; then
+    echo "=== release: installed package ==="
+    scripts/check-install.sh build/release
+  fi
   echo "=== $preset: $((SECONDS - start)) s ==="
 done
-echo "=== clang-release (build only) ==="
+echo "=== clang-release (static libpband) ==="
 start=$SECONDS
-cmake --preset clang-release >/dev/null
+cmake --preset clang-release "${everything[@]}" >/dev/null
 cmake --build --preset clang-release
+scripts/check-install.sh build/clang-release
 echo "=== clang-release: $((SECONDS - start)) s ==="
