@@ -36,6 +36,7 @@ site="$(find "$prefix" -type d -path '*-packages/pband' | head -n 1)"
 if [ -n "$site" ]; then
   echo "--- Python package"
   export PYTHONPATH="$(dirname "$site")"
+  /usr/bin/python3 -c "import pband; print('package:', pband.__file__)"
   /usr/bin/python3 examples/solve.py
   /usr/bin/python3 -m pytest -q -p no:cacheprovider python/tests
 else
