@@ -25,5 +25,6 @@ def times(ab, x):
 
 
 worst = np.abs(b - times(ab, x)).max()
-print(f"Python: pband {pband.__version__}, n = {n}, max |b - A x| = {worst:.3g}")
+print(f"Python: pband {pband.__version__}, n = {n}, "
+      f"max |b - A x| = {worst:.3g}")
 raise SystemExit(0 if worst < 1e-12 else 1)

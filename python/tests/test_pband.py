@@ -82,7 +82,8 @@ def test_solveh_banded_as_scipy(dtype, lower, hb, bshape, order):
 
 @pytest.mark.parametrize("ab_type, b_type", [
     (np.float32, np.float64), (np.int64, np.float32), (np.int8, np.int16),
-    (np.float16, np.float32), (np.int32, np.int32), (np.longdouble, np.float32),
+    (np.float16, np.float32), (np.int32, np.int32),
+    (np.longdouble, np.float32),
 ])
 def test_dtype_rules_as_scipy(ab_type, b_type):
     ab, _ = band(40, 2, np.float64, True)
@@ -218,7 +219,8 @@ def test_cholesky_banded_as_scipy(dtype, lower, hb):
     ref = sl.cholesky_banded(ab, lower=lower)
     assert c.dtype == ref.dtype and c.shape == ref.shape
     eps = np.finfo(dtype).eps
-    np.testing.assert_allclose(c, ref, rtol=0, atol=64 * eps * np.abs(ref).max())
+    np.testing.assert_allclose(c, ref, rtol=0,
+                               atol=64 * eps * np.abs(ref).max())
     assert (c[outside] == 77).all() and (ref[outside] == 77).all()
     b = rhs((n, 3), dtype)
     for factor in [c, ref]:
