@@ -37,6 +37,14 @@ inline std::int32_t team_for(std::int32_t threads) {
   return std::clamp<std::int32_t>(threads, 1, MAX_TEAM_SIZE);
 }
 
+// The threads that run it: no more than the processors, since the natural-
+// order routines' bits never depend on the team.
+inline std::int32_t running_team(std::int32_t threads) {
+  std::int32_t processors = 1;
+  count_processors(processors);
+  return std::min(team_for(threads), std::max(processors, 1));
+}
+
 // Rows beyond n lie outside the matrix: a wider band adds nothing.
 inline std::int64_t effective_hb(std::int32_t n, std::int32_t hb) {
   return std::min<std::int64_t>(hb, std::max<std::int32_t>(n, 1) - 1);
@@ -185,12 +193,12 @@ inline std::int32_t factor_team(std::int32_t threads, std::int64_t hb,
                                 std::int64_t nb) {
   const std::int64_t useful = hb >= nb ? 2 + (hb - nb) / (2 * nb) : 1;
   return static_cast<std::int32_t>(
-      std::min<std::int64_t>(team_for(threads), useful));
+      std::min<std::int64_t>(running_team(threads), useful));
 }
 inline std::int32_t substitute_team(std::int32_t threads, std::int64_t hb,
                                     std::int64_t nb) {
   return static_cast<std::int32_t>(
-      std::min<std::int64_t>(team_for(threads), 1 + hb / nb));
+      std::min<std::int64_t>(running_team(threads), 1 + hb / nb));
 }
 
 // After a failed factorization every column before the failed one holds

@@ -16,7 +16,8 @@ namespace pband {
 
 // The block base of one solve, from its element type and the team it asks
 // for (solver_tuning.cpp).
-std::int32_t solver_block_base_for(bool is_complex, std::int32_t team);
+std::int32_t select_solver_tuning_real();
+std::int32_t select_solver_tuning_complex(std::int32_t team);
 
 // Solves A·X = B on a team of `team_size` threads (clamped to 1 …
 // MAX_TEAM_SIZE; 0 or less: the current team size); see band_solver.hpp
@@ -40,15 +41,26 @@ void solve_band_system(T* A, std::int32_t n, std::int32_t hb, T* B,
   team = std::clamp(team, 1, MAX_TEAM_SIZE);
   // From the team asked for, not the one that starts: a thread that
   // cannot be created must not change the bits.
-  const std::int32_t base =
-      solver_block_base_for(ElementTraits<T>::is_complex, team);
+  std::int32_t block_base = 0;
+  if constexpr (ElementTraits<T>::is_complex)
+    block_base = select_solver_tuning_complex(team);
+  else
+    block_base = select_solver_tuning_real();
+  // A team asked for by number runs on no more threads than there are
+  // processors: more would only take turns at the barriers, and the bits
+  // follow the block base, not the threads that run.
+  if (team_size > 0) {
+    std::int32_t processors = 1;
+    count_processors(processors);
+    team = std::min(team, std::max(processors, 1));
+  }
   Handle mutex = 0;
   mutex_create(mutex);
   std::int32_t slots[2] = {0, 0};
   sync_slot_allocate(slots[0]);
   sync_slot_allocate(slots[1]);
 
-  std::int32_t block_size = band_block_size(base, n, hb);
+  std::int32_t block_size = band_block_size(block_base, n, hb);
   T* saved = W;
   T* coupling = W == nullptr ? W : W + std::int64_t(n) * hb;
   // Without the mutex or both slots a team could not meet: work alone.

@@ -15,12 +15,16 @@ std::atomic<std::int32_t> forced_base{0};
 
 }  // namespace
 
-// Real 24. Complex blocks cost more per column: smaller blocks when the
-// team is large enough to use the extra parallelism.
-std::int32_t solver_block_base_for(bool is_complex, std::int32_t team) {
+std::int32_t select_solver_tuning_real() {
+  const std::int32_t forced = forced_base.load(std::memory_order_relaxed);
+  return forced > 0 ? forced : 24;
+}
+
+// Complex blocks cost more per column: smaller blocks when the team is
+// large enough to use the extra parallelism.
+std::int32_t select_solver_tuning_complex(std::int32_t team) {
   const std::int32_t forced = forced_base.load(std::memory_order_relaxed);
   if (forced > 0) return forced;
-  if (!is_complex) return 24;
   return team <= 2 ? 16 : 8;
 }
 
