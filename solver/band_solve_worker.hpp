@@ -43,30 +43,19 @@ void band_solve_worker(T*& A, std::int32_t& n, std::int32_t& hb, T*& B,
   const BlockOps<T> ops = block_ops<T>(s.hb, solver_isa());
   std::int32_t p = 1;
 
-  // Takes the next block of the phase from `counter`; false when none.
-  auto claim = [&](std::int64_t& counter, std::int64_t& c) {
-    mutex_lock(mutex);
-    const std::int64_t next = counter;
-    const bool got = next <= s.n;
-    if (got) counter = next + claim_step;
-    mutex_unlock(mutex);
-    c = next;
-    return got;
-  };
-  // Takes one block, or up to `most` (2 or 4) in a row while the phase has
-  // at least twice as many left per thread, so that their latency-bound
-  // work can interleave. Returns how many.
-  auto claim_some = [&](std::int64_t& counter, std::int64_t (&cs)[4],
-                        int most) {
+  // Takes up to `most` blocks of the phase in a row, fewer near its end so
+  // that every thread keeps a share, at least one while any is left: their
+  // work goes side by side. Returns how many.
+  auto claim_some = [&](std::int64_t& counter,
+                        std::int64_t (&cs)[kMaxClaim], int most) {
     mutex_lock(mutex);
     const std::int64_t next = counter;
     const std::int64_t step = claim_step;
     int got = 0;
     if (next <= s.n) {
       const std::int64_t left = (s.n - next) / step + 1;
-      got = 1;
-      while (got < most && left >= 4 * got * std::int64_t(team_size))
-        got *= 2;
+      got = int(std::clamp<std::int64_t>(
+          left / (2 * std::int64_t(team_size)), 1, most));
       for (int k = 0; k < got; ++k) cs[k] = next + k * step;
       counter = next + got * step;
     }
@@ -93,8 +82,8 @@ void band_solve_worker(T*& A, std::int32_t& n, std::int32_t& hb, T*& B,
   auto factor_phase = [&] {
     const std::int64_t w = level_stride, nd = neighbour_distance;
     const std::int64_t first = level_first;
-    std::int64_t cs[4] = {};
-    for (int got; (got = claim_some(next_up, cs, 2)) > 0;)
+    std::int64_t cs[kMaxClaim] = {};
+    for (int got; (got = claim_some(next_up, cs, ops.claim)) > 0;)
       if (!ops.factor(s, cs, got, w, nd, first, pivot_threshold,
                       failure_flags, p, fold))
         break;
@@ -114,8 +103,9 @@ void band_solve_worker(T*& A, std::int32_t& n, std::int32_t& hb, T*& B,
   for (;;) {
     {
       const std::int64_t nd = neighbour_distance, first = level_first;
-      std::int64_t c = 0;
-      while (!fold && claim(next_up, c)) ops.update(s, c, nd, first);
+      std::int64_t cs[kMaxClaim] = {};
+      for (int got; !fold && (got = claim_some(next_up, cs, ops.claim)) > 0;)
+        ops.update(s, cs, got, nd, first);
     }
     phase_end([&] {
       next_up = level_first = (level_stride - 1) * bs + 1;
@@ -147,8 +137,8 @@ void band_solve_worker(T*& A, std::int32_t& n, std::int32_t& hb, T*& B,
   for (;;) {
     {
       const std::int64_t nd = neighbour_distance;
-      std::int64_t cs[4] = {};
-      for (int got; (got = claim_some(next_down, cs, 4)) > 0;)
+      std::int64_t cs[kMaxClaim] = {};
+      for (int got; (got = claim_some(next_down, cs, ops.claim)) > 0;)
         ops.back(s, cs, got, nd);
     }
     phase_end([&] {

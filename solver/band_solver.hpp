@@ -106,6 +106,13 @@ std::int32_t solver_isa_widest();
 // The path the next solve takes.
 std::int32_t solver_isa_in_use();
 
+// Whether blocks of the common shape go through the solver in groups, side
+// by side in vector lanes (the default), or one by one; both give the same
+// bits.
+// solver_groups_done() counts the groups taken since the process started.
+void set_solver_groups(bool on);
+std::int64_t solver_groups_done();
+
 }  // namespace testing
 
 }  // namespace pband

@@ -254,16 +254,17 @@ void update_from_left(const BandArrays<T>& s, std::int64_t c,
 
 // Back-substitution phase on block [c, end], its neighbours nd columns
 // away already solved: y - S·x(P's tail) - Cᵀ·x(R's head), then L⁻ᵀ.
+// Right-hand sides q_first … nrhs only when q_first > 1.
 template <class T, int HB = kAnyHb>
 void back_substitution_block(const BandArrays<T>& s, std::int64_t c,
-                             std::int64_t nd) {
+                             std::int64_t nd, std::int64_t q_first = 1) {
   using Tr = ElementTraits<T>;
   const std::int64_t hb = s.template half_band<HB>();
   const std::int64_t end = s.last(c);
   const std::int64_t len = end - c + 1;
   const bool left = hb > 0 && c - nd >= 1;
   const bool right = hb > 0 && c + nd <= s.n;
-  for (std::int64_t q = 1; q <= s.nrhs; ++q) {
+  for (std::int64_t q = q_first; q <= s.nrhs; ++q) {
     T* x = s.rhs(c, q);
     if (left) {
       const T* xp = s.rhs(c - nd + s.block_size - hb, q);

@@ -8,27 +8,35 @@
 #include <cstdint>
 
 #include "solver/band_arrays.hpp"
+#include "solver/block_groups.hpp"
 #include "solver/block_ops.hpp"
 #include "solver/block_ops_lanes.hpp"
 #include "solver/simd_lanes.hpp"
+#include "solver/solver_isa.hpp"
 
 namespace pband {
+
+// Most blocks one claim takes: a group of the widest packs (16 floats).
+inline constexpr int kMaxClaim = 16;
 
 // The block operations of one solve, chosen once per solve for its half
 // bandwidth and the processor's instruction set.
 template <class T>
 struct BlockOps {
-  // Factor phase on `count` (1 or 2) claimed blocks; with `fold`, each
-  // block factored also does its neighbours' halves of the update at once.
+  // Blocks a claim should take at most: a group's lanes, or the four
+  // back-substitutions the one-block forms interleave.
+  int claim;
+  // Factor phase on `count` claimed blocks; with `fold`, each block
+  // factored also does its neighbours' halves of the update at once.
   // False when a pivot of this phase failed.
   bool (*factor)(const BandArrays<T>&, const std::int64_t* cs, int count,
                  std::int64_t w, std::int64_t nd, std::int64_t level_first,
                  RealOf<T> threshold,
                  std::atomic<std::int32_t>* failure_flags,
                  std::int32_t parity, bool fold);
-  void (*update)(const BandArrays<T>&, std::int64_t c, std::int64_t nd,
-                 std::int64_t level_first);
-  // Back-substitution phase on `count` (1, 2 or 4) claimed blocks.
+  void (*update)(const BandArrays<T>&, const std::int64_t* cs, int count,
+                 std::int64_t nd, std::int64_t level_first);
+  // Back-substitution phase on `count` claimed blocks.
   void (*back)(const BandArrays<T>&, const std::int64_t* cs, int count,
                std::int64_t nd);
 };
@@ -108,29 +116,6 @@ bool factor_best(const BandArrays<T>& s, std::int64_t c, std::int64_t w,
   return true;
 }
 
-// Two blocks of one factor phase; false when a pivot failed in either.
-template <class T, int HB>
-bool factor_pair_best(const BandArrays<T>& s, std::int64_t c1,
-                      std::int64_t c2, std::int64_t w, std::int64_t nd,
-                      std::int64_t level_first, RealOf<T> threshold,
-                      std::atomic<std::int32_t>* flags, std::int32_t parity,
-                      bool fold) {
-  if constexpr (kHasLanes<T, HB>) {
-    if (factor_lanes_fit<T, HB>(s, c1) && factor_lanes_fit<T, HB>(s, c2) &&
-        s.last(c1) - c1 == s.last(c2) - c2) {
-      prefetch_block<T, HB>(s, c2 + 2 * nd, w > 1 ? s.hb : 0);
-      if (fold && w > 1) prefetch_fold<T, HB>(s, c2 + 2 * nd, nd);
-      const std::int64_t cs[2] = {c1, c2};
-      return factor_blocks_lanes<T, HB, 2>(s, cs, w, nd, level_first,
-                                           threshold, flags, parity, fold);
-    }
-  }
-  return factor_best<T, HB>(s, c1, w, nd, level_first, threshold, flags,
-                            parity, fold) &&
-         factor_best<T, HB>(s, c2, w, nd, level_first, threshold, flags,
-                            parity, fold);
-}
-
 template <class T, int HB>
 void update_right_best(const BandArrays<T>& s, std::int64_t c,
                        std::int64_t nd) {
@@ -172,78 +157,218 @@ void fold_into_neighbours(const BandArrays<T>& s, std::int64_t c,
   if (c + nd <= s.n) update_left_best<T, HB>(s, c + nd, nd, level_first);
 }
 
-template <class T, int HB>
+// The group operations of one instruction set, each compiled once per
+// element type and group half bandwidth (GroupHb) rather than inlined into
+// every copy of the block operations.
+#define PBAND_GROUP_OPS_FOR_ISA(NAME, ATTRIBUTES, BYTES)                     \
+  template <class T, int HB>                                                \
+  struct NAME {                                                             \
+    static constexpr int G = BYTES / sizeof(RealOf<T>);                     \
+    using Ops = GroupOps<T, G, HB>;                                         \
+    [[gnu::noinline]] ATTRIBUTES static int factor(                         \
+        const BandArrays<T>& s, const std::int64_t* cs, int lanes,          \
+        std::int64_t w, std::int64_t nd, RealOf<T> threshold,               \
+        std::atomic<std::int32_t>* flags, std::int32_t parity, bool fold) { \
+      return Ops::factor(s, cs, lanes, w, nd, threshold, flags, parity,     \
+                         fold);                                             \
+    }                                                                       \
+    [[gnu::noinline]] ATTRIBUTES static void update(                        \
+        const BandArrays<T>& s, const std::int64_t* cs, int lanes,          \
+        std::int64_t nd) {                                                  \
+      Ops::update(s, cs, lanes, nd);                                        \
+    }                                                                       \
+    [[gnu::noinline]] ATTRIBUTES static void back(                          \
+        const BandArrays<T>& s, const std::int64_t* cs, int lanes,          \
+        std::int64_t nd) {                                                  \
+      Ops::back(s, cs, lanes, nd);                                          \
+    }                                                                       \
+  };
+
+PBAND_GROUP_OPS_FOR_ISA(BaselineGroups, PBAND_FLATTEN, 16)
+PBAND_GROUP_OPS_FOR_ISA(Avx2Groups,
+                        __attribute__((target("avx2"))) PBAND_FLATTEN, 32)
+PBAND_GROUP_OPS_FOR_ISA(
+    Avx512Groups,
+    __attribute__((target("avx512f,avx512vl,avx512bw,avx512dq")))
+        PBAND_FLATTEN, 64)
+#undef PBAND_GROUP_OPS_FOR_ISA
+
+// Half bandwidths whose groups have their own compiled copy; the others
+// share one that reads hb at run time.
+template <int HB>
+inline constexpr int kGroupHb = HB == 8 ? HB : kAnyHb;
+
+// Fewest blocks worth a group of G lanes: below it the one-block forms
+// are faster than the group's fixed cost.
+template <int G>
+inline constexpr int kMinLanes = G >= 8 ? G / 4 : 2;
+
+// Splits claimed blocks into groups of the common shape, G at a time, and
+// the rest, which `one_by_one` takes (all of them at once, its one call).
+// `group` returns 1 when done, 0 when its blocks must go one by one
+// instead, -1 to stop (false).
+template <int G, class Shape, class Group, class Rest>
+bool split_claim(const std::int64_t* cs, int count, bool groups_fit,
+                 Shape shape, Group group, Rest one_by_one) {
+  std::int64_t rest[kMaxClaim];
+  int singles = 0;
+  std::int64_t lanes[G];
+  int used = 0;
+  auto flush = [&]() {
+    if (used >= kMinLanes<G>) {
+      solver_groups_done.fetch_add(1, std::memory_order_relaxed);
+      const int r = group(lanes, used);
+      if (r < 0) return false;
+      if (r > 0) used = 0;
+    }
+    for (int g = 0; g < used; ++g) rest[singles++] = lanes[g];
+    used = 0;
+    return true;
+  };
+  groups_fit = groups_fit && solver_groups_on.load(std::memory_order_relaxed);
+  for (int b = 0; b < count; ++b) {
+    if (groups_fit && shape(cs[b])) {
+      lanes[used++] = cs[b];
+      if (used == G && !flush()) return false;
+    } else {
+      rest[singles++] = cs[b];
+    }
+  }
+  if (!flush()) return false;
+  return one_by_one(rest, singles);
+}
+
+template <class T, int HB, class Groups>
 bool factor_some(const BandArrays<T>& s, const std::int64_t* cs, int count,
                  std::int64_t w, std::int64_t nd, std::int64_t level_first,
                  RealOf<T> threshold, std::atomic<std::int32_t>* flags,
                  std::int32_t parity, bool fold) {
-  if (count == 2)
-    return factor_pair_best<T, HB>(s, cs[0], cs[1], w, nd, level_first,
-                                   threshold, flags, parity, fold);
-  return factor_best<T, HB>(s, cs[0], w, nd, level_first, threshold, flags,
-                            parity, fold);
+  using Ops = typename Groups::Ops;
+  constexpr int G = Groups::G;
+  return split_claim<G>(
+      cs, count, Ops::fits(Ops::factor_packs(s.block_size, s.hb)),
+      [&](std::int64_t c) {
+        return GroupShape::factor(c, s.n, s.hb, s.block_size, nd,
+                                  level_first);
+      },
+      [&](const std::int64_t* lanes, int used) {
+        // When a pivot of the group failed, the one-block forms redo its
+        // blocks and fail where and as a block alone does.
+        return Groups::factor(s, lanes, used, w, nd, threshold, flags,
+                              parity, fold);
+      },
+      [&](const std::int64_t* bs, int k) {
+        for (int b = 0; b < k; ++b)
+          if (!factor_best<T, HB>(s, bs[b], w, nd, level_first, threshold,
+                                  flags, parity, fold))
+            return false;
+        return true;
+      });
 }
 
-template <class T, int HB>
+template <class T, int HB, class Groups>
+void update_some(const BandArrays<T>& s, const std::int64_t* cs, int count,
+                 std::int64_t nd, std::int64_t level_first) {
+  using Ops = typename Groups::Ops;
+  constexpr int G = Groups::G;
+  split_claim<G>(
+      cs, count, Ops::fits(Ops::update_packs(s.block_size, s.hb)),
+      [&](std::int64_t c) {
+        return GroupShape::update(c, s.n, s.hb, s.block_size, nd,
+                                  level_first);
+      },
+      [&](const std::int64_t* lanes, int used) {
+        Groups::update(s, lanes, used, nd);
+        return 1;
+      },
+      [&](const std::int64_t* bs, int k) {
+        for (int b = 0; b < k; ++b) update_best<T, HB>(s, bs[b], nd, level_first);
+        return true;
+      });
+}
+
+template <class T, int HB, class Groups>
 void back_some(const BandArrays<T>& s, const std::int64_t* cs, int count,
                std::int64_t nd) {
-  // The next claim takes the count blocks after these.
-  for (int b = 0; b < count; ++b)
-    prefetch_block<T, HB>(s, cs[b] + 2 * nd * count, s.block_size);
-  if (count == 4) {
-    const std::int64_t c4[4] = {cs[0], cs[1], cs[2], cs[3]};
-    back_substitution_blocks<T, HB, 4>(s, c4, nd);
-  } else if (count == 2) {
-    const std::int64_t c2[2] = {cs[0], cs[1]};
-    back_substitution_blocks<T, HB, 2>(s, c2, nd);
-  } else {
-    back_substitution_block<T, HB>(s, cs[0], nd);
-  }
+  using Ops = typename Groups::Ops;
+  constexpr int G = Groups::G;
+  split_claim<G>(
+      cs, count, Ops::fits(Ops::back_packs(s.block_size, s.hb)),
+      [&](std::int64_t c) {
+        return GroupShape::back(c, s.n, s.hb, s.block_size, nd);
+      },
+      [&](const std::int64_t* lanes, int used) {
+        Groups::back(s, lanes, used, nd);
+        return 1;
+      },
+      [&](const std::int64_t* bs, int k) {
+        for (int b = 0; b < k;) {
+          // The next claim takes the count blocks after these.
+          prefetch_block<T, HB>(s, bs[b] + 2 * nd * count, s.block_size);
+          if (k - b >= 4) {
+            const std::int64_t c4[4] = {bs[b], bs[b + 1], bs[b + 2],
+                                        bs[b + 3]};
+            back_substitution_blocks<T, HB, 4>(s, c4, nd);
+            b += 4;
+          } else if (k - b >= 2) {
+            const std::int64_t c2[2] = {bs[b], bs[b + 1]};
+            back_substitution_blocks<T, HB, 2>(s, c2, nd);
+            b += 2;
+          } else {
+            back_substitution_block<T, HB>(s, bs[b], nd);
+            b += 1;
+          }
+        }
+        return true;
+      });
 }
 
 // One copy of the three operations per instruction set: each wrapper has
 // everything it calls inlined (flatten) and compiled for its target. The
 // baseline is plain x86-64; the wider ones run only where the processor
 // has them (solver_isa).
-#define PBAND_BLOCK_OPS_FOR_ISA(NAME, ATTRIBUTES)                            \
+#define PBAND_BLOCK_OPS_FOR_ISA(NAME, ATTRIBUTES, GROUPS)                    \
   template <class T, int HB>                                                \
   struct NAME {                                                             \
+    using Groups = GROUPS<T, kGroupHb<HB>>;                                 \
+    static constexpr int G = Groups::G;                                     \
     ATTRIBUTES static bool factor(                                          \
         const BandArrays<T>& s, const std::int64_t* cs, int count,          \
         std::int64_t w, std::int64_t nd, std::int64_t level_first,          \
         RealOf<T> threshold, std::atomic<std::int32_t>* flags,              \
         std::int32_t parity, bool fold) {                                   \
-      return factor_some<T, HB>(s, cs, count, w, nd, level_first,           \
-                                threshold, flags, parity, fold);            \
+      return factor_some<T, HB, Groups>(s, cs, count, w, nd, level_first,        \
+                                   threshold, flags, parity, fold);         \
     }                                                                       \
-    ATTRIBUTES static void update(const BandArrays<T>& s, std::int64_t c,   \
+    ATTRIBUTES static void update(const BandArrays<T>& s,                   \
+                                  const std::int64_t* cs, int count,        \
                                   std::int64_t nd,                          \
                                   std::int64_t level_first) {               \
-      update_best<T, HB>(s, c, nd, level_first);                            \
+      update_some<T, HB, Groups>(s, cs, count, nd, level_first);                 \
     }                                                                       \
     ATTRIBUTES static void back(const BandArrays<T>& s,                     \
                                 const std::int64_t* cs, int count,          \
                                 std::int64_t nd) {                          \
-      back_some<T, HB>(s, cs, count, nd);                                   \
+      back_some<T, HB, Groups>(s, cs, count, nd);                                \
     }                                                                       \
-    static BlockOps<T> ops() { return {&factor, &update, &back}; }          \
+    static BlockOps<T> ops() {                                              \
+      return {std::max(G, 4), &factor, &update, &back};                     \
+    }                                                                       \
   };
 
-PBAND_BLOCK_OPS_FOR_ISA(BaselineOps, PBAND_FLATTEN)
-PBAND_BLOCK_OPS_FOR_ISA(Avx2Ops,
-                        __attribute__((target("avx2"))) PBAND_FLATTEN)
+PBAND_BLOCK_OPS_FOR_ISA(BaselineOps, PBAND_FLATTEN, BaselineGroups)
+PBAND_BLOCK_OPS_FOR_ISA(Avx2Ops, __attribute__((target("avx2"))) PBAND_FLATTEN,
+                        Avx2Groups)
 PBAND_BLOCK_OPS_FOR_ISA(
     Avx512Ops, __attribute__((target("avx512f,avx512vl,avx512bw,avx512dq")))
-                   PBAND_FLATTEN)
+                   PBAND_FLATTEN,
+    Avx512Groups)
 #undef PBAND_BLOCK_OPS_FOR_ISA
 
 template <class T, int HB>
 BlockOps<T> block_ops_for(std::int32_t isa) {
-  // Complex arithmetic gains little from wider registers: baseline only.
-  if constexpr (!ElementTraits<T>::is_complex) {
-    if (isa >= 2) return Avx512Ops<T, HB>::ops();
-    if (isa == 1) return Avx2Ops<T, HB>::ops();
-  }
+  if (isa >= 2) return Avx512Ops<T, HB>::ops();
+  if (isa == 1) return Avx2Ops<T, HB>::ops();
   return BaselineOps<T, HB>::ops();
 }
 

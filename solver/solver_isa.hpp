@@ -26,10 +26,16 @@ inline std::int32_t widest_isa() {
 // The cap a test put on the path (testing::set_solver_isa); -1: none.
 inline std::atomic<std::int32_t> solver_isa_cap{-1};
 
+// Whether claims may go through the group forms (testing::set_solver_groups
+// turns them off, to compare with the one-block forms).
+inline std::atomic<bool> solver_groups_on{true};
+// Groups done since the process started, for tests to see them taken.
+inline std::atomic<std::int64_t> solver_groups_done{0};
+
 // The path the kernels take: the widest, or the cap when lower.
 inline std::int32_t solver_isa() {
   const std::int32_t cap = solver_isa_cap.load(std::memory_order_relaxed);
   return cap < 0 ? widest_isa() : std::min(cap, widest_isa());
 }
 
-} // namespace pband
+}  // namespace pband

@@ -46,6 +46,14 @@ std::int32_t solver_isa_widest() { return widest_isa(); }
 
 std::int32_t solver_isa_in_use() { return solver_isa(); }
 
+void set_solver_groups(bool on) {
+  solver_groups_on.store(on, std::memory_order_relaxed);
+}
+
+std::int64_t solver_groups_done() {
+  return pband::solver_groups_done.load(std::memory_order_relaxed);
+}
+
 }  // namespace testing
 
 }  // namespace pband

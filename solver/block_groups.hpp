@@ -1,0 +1,565 @@
+// Private header of the band solver: the block operations of a group of
+// blocks of one phase at once, block g in lane g of packs (lane_packs.hpp).
+// Each lane does its block's operations in the order of the general forms
+// (block_ops.hpp), so a group leaves the bits of its blocks done one by one;
+// the group shares the chains of square roots and divisions that bound a
+// block done alone. A group's data is copied into packs on the thread's
+// stack, worked on there and copied back.
+#pragma once
+
+#include <algorithm>
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+#include "solver/band_arrays.hpp"
+#include "solver/block_ops.hpp"
+#include "solver/element_traits.hpp"
+#include "solver/lane_packs.hpp"
+
+namespace pband {
+
+// A group's packs live on the stack of the thread that works on it; groups
+// that would need more take the one-block forms.
+inline constexpr std::size_t kGroupScratchBytes = std::size_t(192) << 10;
+// The widest band a group takes (its scratch bounds it anyway).
+inline constexpr std::int64_t kMaxGroupHb = 48;
+
+// Which blocks a group can hold: those of the common shape, a full block
+// with both neighbours (a full head on the right), every one of its
+// operations present. The first, last and short blocks of a level are
+// done one by one.
+struct GroupShape {
+  // Factor phase: left neighbour (and, for the fold, its own left one),
+  // right neighbour with hb rows of head.
+  static bool factor(std::int64_t c, std::int64_t n, std::int64_t hb,
+                     std::int64_t bs, std::int64_t nd,
+                     std::int64_t level_first) {
+    return hb > 0 && hb <= kMaxGroupHb && c + bs - 1 <= n &&
+           c - nd >= level_first && c + nd + hb - 1 <= n;
+  }
+  // Update phase on a remaining block: full, both neighbours full, and the
+  // left one with a left neighbour of its own.
+  static bool update(std::int64_t c, std::int64_t n, std::int64_t hb,
+                     std::int64_t bs, std::int64_t nd,
+                     std::int64_t level_first) {
+    return hb > 0 && hb <= kMaxGroupHb && c + nd + bs - 1 <= n &&
+           c - nd > level_first;
+  }
+  // Back-substitution: full, both neighbours, hb rows of right head.
+  static bool back(std::int64_t c, std::int64_t n, std::int64_t hb,
+                   std::int64_t bs, std::int64_t nd) {
+    return hb > 0 && hb <= kMaxGroupHb && c + bs - 1 <= n && c - nd >= 1 &&
+           c + nd + hb - 1 <= n;
+  }
+};
+
+template <class T, int G, int HB>
+struct GroupOps {
+  using Tr = PackTraits<T, G>;
+  using X = typename Tr::X;
+  using R = RealOf<T>;
+  using V = typename Lanes<R, G>::V;
+
+  // Packs a scratch of `count` packs must hold for each phase.
+  static std::int64_t factor_packs(std::int64_t len, std::int64_t hb) {
+    return len * (2 * hb + 2) + 3 * hb * (hb + 1) + 2 * hb * hb + 3 * hb;
+  }
+  static std::int64_t update_packs(std::int64_t len, std::int64_t hb) {
+    return hb + len * (hb + 1) + 2 * len + len * hb + 3 * hb * hb + hb;
+  }
+  static std::int64_t back_packs(std::int64_t len, std::int64_t hb) {
+    return len * (2 * hb + 2) + hb * hb + 2 * hb;
+  }
+  static bool fits(std::int64_t packs) {
+    return packs * std::int64_t(sizeof(X)) <=
+           std::int64_t(kGroupScratchBytes);
+  }
+
+  // Carves consecutive runs of packs out of the scratch.
+  struct Carver {
+    X* next;
+    X* take(std::int64_t count) {
+      X* p = next;
+      next += count;
+      return p;
+    }
+  };
+
+  // Lane g of dst[p] := src[g][p], p < count elements; and back, for the
+  // first `lanes` lanes.
+  static void gather(X* dst, T* const (&src)[G], std::int64_t count) {
+    const R* from[G];
+    for (int g = 0; g < G; ++g) from[g] = reinterpret_cast<const R*>(src[g]);
+    gather_lanes<R, G>(reinterpret_cast<V*>(dst), from,
+                       count * kRealsPer<T>);
+  }
+  static void scatter(T* const (&dst)[G], const X* src, std::int64_t count,
+                      int lanes) {
+    R* to[G];
+    for (int g = 0; g < G; ++g) to[g] = reinterpret_cast<R*>(dst[g]);
+    scatter_lanes<R, G>(to, reinterpret_cast<const V*>(src),
+                        count * kRealsPer<T>, lanes);
+  }
+  // Addresses of every lane, from each block's first column: padding
+  // lanes (lanes … G-1) repeat lane 0, so they compute its values.
+  template <class F>
+  static void lane_addresses(T* (&out)[G], const std::int64_t* cs, int lanes,
+                             F address) {
+    for (int g = 0; g < G; ++g) out[g] = address(cs[g < lanes ? g : 0]);
+  }
+
+  // The diagonal blocks' columns factored left-looking, each followed by
+  // the same row of the left spike and of the first right-hand side: the
+  // terms of every element in the order of the general forms. l: len
+  // columns of hb + 1 from the diagonal; sp: the spike, row-major (null:
+  // none), its K from kl (level 1: the band columns c-hb … c-1; later: the
+  // hb head rows of the coupling); y: the right-hand side (null: none).
+  // False when a pivot of some lane fails.
+  static bool factor_rows(X* l, X* sp, X* y, const X* kl, std::int64_t len,
+                          std::int64_t hb_run, bool level1, R threshold) {
+    const std::int64_t hb = HB >= 0 ? HB : hb_run;
+    const std::int64_t S = hb + 1;
+    for (std::int64_t i = 0; i < len; ++i) {
+      X* ci = l + i * S;
+      const std::int64_t k0 = std::max<std::int64_t>(0, i - hb);
+      // Column i from the columns before it, in increasing order.
+      for (std::int64_t k = k0; k < i; ++k) {
+        const X* ck = l + k * S;
+        const X aik = ck[i - k];
+        const std::int64_t r_end = std::min(k + hb, len - 1);
+        for (std::int64_t r = i; r <= r_end; ++r)
+          Tr::msub(ci[r - i], ck[r - k], aik);
+      }
+      if (Tr::fails(ci[0], threshold)) return false;
+      Tr::sqrt(ci[0]);
+      const X root = ci[0];
+      const std::int64_t below = std::min(hb, len - 1 - i);
+      for (std::int64_t r = 1; r <= below; ++r) Tr::div(ci[r], root);
+      // Row i of the spike: K(i, ·) less the rows above it times L(i, k).
+      if (sp != nullptr) {
+        X* si = sp + i * hb;
+        for (std::int64_t q = 0; q < hb; ++q) {
+          if (i >= hb)
+            Tr::zero(si[q]);
+          else if (!level1)
+            si[q] = kl[i * hb + q];
+          else if (i <= q)
+            si[q] = kl[q * S + hb + i - q];
+          else
+            Tr::zero(si[q]);
+        }
+        for (std::int64_t k = k0; k < i; ++k) {
+          const X lik = l[k * S + i - k];
+          const X* sk = sp + k * hb;
+          for (std::int64_t q = 0; q < hb; ++q) Tr::msub(si[q], lik, sk[q]);
+        }
+        for (std::int64_t q = 0; q < hb; ++q) Tr::div(si[q], root);
+      }
+      if (y != nullptr) {
+        X t = y[i];
+        for (std::int64_t k = k0; k < i; ++k)
+          Tr::msub(t, l[k * S + i - k], y[k]);
+        Tr::div(t, root);
+        y[i] = t;
+      }
+    }
+    return true;
+  }
+
+  // C := K'·L⁻ᵀ over the block's tail, row r of kr (the right neighbour's
+  // head row) at a time; at level 1 K' is first taken from the band below
+  // the tail.
+  static void right_coupling(X* kr, const X* l, std::int64_t len,
+                             std::int64_t hb_run, bool level1) {
+    const std::int64_t hb = HB >= 0 ? HB : hb_run;
+    const std::int64_t S = hb + 1;
+    const X* tail = l + (len - hb) * S;
+    if (level1) {
+      for (std::int64_t r = 0; r < hb; ++r)
+        for (std::int64_t k = 0; k < hb; ++k) {
+          if (r <= k)
+            kr[r * hb + k] = tail[k * S + hb + r - k];
+          else
+            Tr::zero(kr[r * hb + k]);
+        }
+    }
+    for (std::int64_t r = 0; r < hb; ++r) {
+      X* v = kr + r * hb;
+      for (std::int64_t k = 0; k < hb; ++k) {
+        for (std::int64_t j = 0; j < k; ++j)
+          Tr::msub(v[k], tail[j * S + k - j], v[j]);
+        Tr::div(v[k], tail[k * S]);
+      }
+    }
+  }
+
+  // A remaining block's tail from its right neighbour's spike sp (rows
+  // rows, row-major) and right-hand side y: et holds the tail's hb
+  // columns of hb + 1 from the diagonal, yt its rows of the right-hand
+  // side (null: none). Each tail entry's sum is formed from zero in
+  // increasing row and subtracted once; the right-hand side takes its
+  // products one at a time.
+  static void tail_update(X* et, X* yt, const X* sp, const X* y,
+                          std::int64_t rows, std::int64_t hb_run) {
+    const std::int64_t hb = HB >= 0 ? HB : hb_run;
+    const std::int64_t S = hb + 1;
+    // Tail columns j and hb-1-j together: hb + 1 sums a pass.
+    X sums[(HB >= 0 ? HB : kMaxGroupHb) + 1];
+    for (std::int64_t j = 0; j < (hb + 1) / 2; ++j) {
+      const std::int64_t j2 = hb - 1 - j;
+      const std::int64_t n1 = hb - j;                // sums of column j
+      const std::int64_t n2 = j2 > j ? hb - j2 : 0;  // of column j2
+      for (std::int64_t t = 0; t < n1 + n2; ++t) Tr::zero(sums[t]);
+      for (std::int64_t i = 0; i < rows; ++i) {
+        const X* si = sp + i * hb;
+        for (std::int64_t k = j; k < hb; ++k)
+          Tr::madd(sums[k - j], si[k], si[j]);
+        for (std::int64_t k = j2; k < hb && n2 > 0; ++k)
+          Tr::madd(sums[n1 + k - j2], si[k], si[j2]);
+      }
+      for (std::int64_t k = j; k < hb; ++k)
+        Tr::sub(et[j * S + k - j], sums[k - j]);
+      for (std::int64_t k = j2; k < hb && n2 > 0; ++k)
+        Tr::sub(et[j2 * S + k - j2], sums[n1 + k - j2]);
+    }
+    if (yt != nullptr) {
+      for (std::int64_t i = 0; i < rows; ++i)
+        for (std::int64_t k = 0; k < hb; ++k)
+          Tr::msub(yt[k], sp[i * hb + k], y[i]);
+    }
+  }
+  // A remaining block's head from its left neighbour P: eh holds the hb
+  // band slots of the column before the head (the row buffer), then the
+  // head's hb columns of hb + 1; yh its rows of the right-hand side (null:
+  // none); kr holds C_P (head rows, row-major), which is kept in sv and,
+  // when P has a left neighbour, replaced by -C_P·S_P(P's tail rows),
+  // sp_tail being those rows and y_tail P's tail of the right-hand side.
+  static void head_update(X* eh, X* yh, X* kr, X* sv, const X* sp_tail,
+                          const X* y_tail, std::int64_t hb_run,
+                          bool has_q) {
+    const std::int64_t hb = HB >= 0 ? HB : hb_run;
+    const std::int64_t S = hb + 1;
+    X* hc = eh + hb;
+    // Head block -= C·Cᵀ: each entry takes its terms in increasing k.
+    for (std::int64_t j = 0; j < hb; ++j) {
+      const X* cj = kr + j * hb;
+      for (std::int64_t i = j; i < hb; ++i) {
+        const X* ci = kr + i * hb;
+        X t = hc[j * S + i - j];
+        for (std::int64_t k = 0; k < hb; ++k) Tr::msub(t, ci[k], cj[k]);
+        hc[j * S + i - j] = t;
+      }
+    }
+    if (yh != nullptr) {
+      for (std::int64_t i = 0; i < hb; ++i) {
+        const X* ci = kr + i * hb;
+        X t = yh[i];
+        for (std::int64_t k = 0; k < hb; ++k) Tr::msub(t, ci[k], y_tail[k]);
+        yh[i] = t;
+      }
+    }
+    for (std::int64_t p = 0; p < hb * hb; ++p) sv[p] = kr[p];
+    if (!has_q) return;
+    // Row by row through the buffer, which keeps the last row.
+    for (std::int64_t i = 0; i < hb; ++i) {
+      X* e = kr + i * hb;
+      for (std::int64_t k = 0; k < hb; ++k) {
+        eh[k] = e[k];
+        Tr::zero(e[k]);
+      }
+      for (std::int64_t m = 0; m < hb; ++m) {
+        const X bm = eh[m];
+        const X* sm = sp_tail + m * hb;
+        for (std::int64_t k = 0; k < hb; ++k) Tr::msub(e[k], bm, sm[k]);
+      }
+    }
+  }
+
+  // Factor phase on the blocks cs[0 … lanes), each of the group's shape,
+  // at level w with neighbours nd away; with `fold`, also their halves of
+  // the neighbours' update (fold_into_neighbours). The first right-hand
+  // side goes through the packs, the others through the general forms
+  // afterwards. 1: done; 0: a pivot of the group failed and nothing was
+  // written; -1: a pivot of this phase failed elsewhere.
+  static int factor(const BandArrays<T>& s, const std::int64_t* cs,
+                    int lanes, std::int64_t w, std::int64_t nd, R threshold,
+                    std::atomic<std::int32_t>* failure_flags,
+                    std::int32_t parity, bool fold) {
+    const std::int64_t hb = s.template half_band<HB>();
+    const std::int64_t len = s.block_size;
+    const std::int64_t S = hb + 1;
+    const bool level1 = w == 1;
+    const bool rhs = s.nrhs > 0;
+    alignas(64) unsigned char scratch[kGroupScratchBytes];
+    Carver cut{reinterpret_cast<X*>(scratch)};
+    X* l = cut.take(len * S);
+    X* sp = cut.take(len * hb);
+    X* y = cut.take(len);
+    X* kl = cut.take(hb * S);
+    X* kr = cut.take(hb * hb);
+
+    T* a[G];
+    lane_addresses(a, cs, lanes, [&](std::int64_t c) { return s.col(c); });
+    gather(l, a, len * S);
+    T* k_src[G];
+    if (level1) {
+      lane_addresses(k_src, cs, lanes,
+                     [&](std::int64_t c) { return s.col(c - hb); });
+      gather(kl, k_src, hb * S);
+    } else {
+      lane_addresses(k_src, cs, lanes,
+                     [&](std::int64_t c) { return s.cpl(c, 1); });
+      gather(kl, k_src, hb * hb);
+    }
+    T* head_cpl[G];
+    lane_addresses(head_cpl, cs, lanes,
+                   [&](std::int64_t c) { return s.cpl(c + nd, 1); });
+    if (!level1) gather(kr, head_cpl, hb * hb);
+    T* b[G];
+    lane_addresses(b, cs, lanes, [&](std::int64_t c) { return s.rhs(c, 1); });
+    if (rhs) gather(y, b, len);
+
+    if (!factor_rows(l, sp, rhs ? y : nullptr, kl, len, hb, level1,
+                     threshold))
+      return 0;
+    if (failure_flags[parity - 1].load(std::memory_order_relaxed) != 0)
+      return -1;
+    right_coupling(kr, l, len, hb, level1);
+
+    // Left neighbour's tail from the spike, right neighbour's head from C.
+    X* et = cut.take(hb * S);
+    X* yt = cut.take(hb);
+    X* eh = cut.take(hb + hb * S);
+    X* yh = cut.take(hb);
+    X* sv = cut.take(hb * hb);
+    T* e_tail[G] = {};
+    T* y_tail[G] = {};
+    T* e_head[G] = {};
+    T* y_head[G] = {};
+    if (fold) {
+      const std::int64_t t = len - hb;  // tail offset of a full block
+      lane_addresses(e_tail, cs, lanes,
+                     [&](std::int64_t c) { return s.col(c - nd + t); });
+      lane_addresses(y_tail, cs, lanes,
+                     [&](std::int64_t c) { return s.rhs(c - nd + t, 1); });
+      lane_addresses(e_head, cs, lanes,
+                     [&](std::int64_t c) { return s.col(c + nd - 1) + 1; });
+      lane_addresses(y_head, cs, lanes,
+                     [&](std::int64_t c) { return s.rhs(c + nd, 1); });
+      gather(et, e_tail, hb * S);
+      gather(eh, e_head, hb + hb * S);
+      if (rhs) {
+        gather(yt, y_tail, hb);
+        gather(yh, y_head, hb);
+      }
+      tail_update(et, rhs ? yt : nullptr, sp, y, len, hb);
+      head_update(eh, rhs ? yh : nullptr, kr, sv, sp + t * hb, y + t, hb,
+                  true);
+    }
+
+    scatter(a, l, len * S, lanes);
+    T* spike[G];
+    lane_addresses(spike, cs, lanes,
+                   [&](std::int64_t c) { return s.cpl(c, 1); });
+    scatter(spike, sp, len * hb, lanes);
+    scatter(head_cpl, kr, hb * hb, lanes);
+    if (rhs) scatter(b, y, len, lanes);
+    if (fold) {
+      // After the block's columns: at level 1 the row buffer lies in the
+      // band slots of its last column.
+      scatter(e_tail, et, hb * S, lanes);
+      scatter(e_head, eh, hb + hb * S, lanes);
+      T* saved[G];
+      lane_addresses(saved, cs, lanes,
+                     [&](std::int64_t c) { return s.sav(1, c + len); });
+      scatter(saved, sv, hb * hb, lanes);
+      if (rhs) {
+        scatter(y_tail, yt, hb, lanes);
+        scatter(y_head, yh, hb, lanes);
+      }
+    }
+    for (int g = 0; g < lanes; ++g)
+      for (std::int64_t q = 2; q <= s.nrhs; ++q)
+        factor_rhs_rest(s, cs[g], nd, q, fold);
+    return 1;
+  }
+
+  // Right-hand side q of a factored block of the group's shape: its
+  // forward substitution and, with the fold, its neighbours' updates of
+  // it, each element's terms in the general forms' order.
+  static void factor_rhs_rest(const BandArrays<T>& s, std::int64_t c,
+                              std::int64_t nd, std::int64_t q, bool fold) {
+    const std::int64_t end = s.last(c);
+    forward_solve_block<T, HB>(s, c, end, s.rhs(c, q));
+    if (!fold) return;
+    rhs_from_right(s, c - nd, c, q);
+    rhs_from_left(s, c + nd, c, q);
+  }
+  // Tail rows of remaining block e, right-hand side q, less S_Rᵀ·y_R.
+  static void rhs_from_right(const BandArrays<T>& s, std::int64_t e,
+                             std::int64_t r0, std::int64_t q) {
+    using Et = ElementTraits<T>;
+    const std::int64_t hb = s.template half_band<HB>();
+    const std::int64_t rows = s.last(r0) - r0 + 1;
+    const T* yr = s.rhs(r0, q);
+    T* bt = s.rhs(s.last(e) - hb + 1, q);
+    for (std::int64_t k = 1; k <= hb; ++k) {
+      const T* sk = s.cpl(r0, k);
+      T t = bt[k - 1];
+      for (std::int64_t i = 0; i < rows; ++i)
+        t = Et::msub(t, sk[i * hb], yr[i]);
+      bt[k - 1] = t;
+    }
+  }
+  // Head rows of remaining block e, right-hand side q, less C_P·y(P's
+  // tail), C_P read back from the saved store.
+  static void rhs_from_left(const BandArrays<T>& s, std::int64_t e,
+                            std::int64_t p0, std::int64_t q) {
+    using Et = ElementTraits<T>;
+    const std::int64_t hb = s.template half_band<HB>();
+    const std::int64_t p_end = p0 + s.block_size - 1;
+    const std::int64_t rows = std::min(s.n, e + hb - 1) - e + 1;
+    const T* yp = s.rhs(p_end - hb + 1, q);
+    T* bh = s.rhs(e, q);
+    for (std::int64_t k = 1; k <= hb; ++k) {
+      const T yk = yp[k - 1];
+      for (std::int64_t i = 0; i < rows; ++i)
+        bh[i] = Et::msub(bh[i], *s.sav(k, p_end + 1 + i), yk);
+    }
+  }
+
+  // Update phase on remaining blocks cs[0 … lanes) of the group's shape:
+  // the tail from the right neighbour, then the head from the left one.
+  static void update(const BandArrays<T>& s, const std::int64_t* cs,
+                     int lanes, std::int64_t nd) {
+    const std::int64_t hb = s.template half_band<HB>();
+    const std::int64_t len = s.block_size;
+    const std::int64_t S = hb + 1;
+    const std::int64_t t = len - hb;
+    const bool rhs = s.nrhs > 0;
+    alignas(64) unsigned char scratch[kGroupScratchBytes];
+    Carver cut{reinterpret_cast<X*>(scratch)};
+    X* run = cut.take(hb + len * S);  // row buffer slots, then the block
+    X* y = cut.take(len);
+    X* ec = cut.take(hb * hb);
+    X* sr = cut.take(len * hb);
+    X* yr = cut.take(len);
+    X* spt = cut.take(hb * hb);
+    X* ypt = cut.take(hb);
+    X* sv = cut.take(hb * hb);
+
+    T* a[G];
+    T* b[G];
+    T* head_cpl[G];
+    T* from[G];
+    lane_addresses(a, cs, lanes,
+                   [&](std::int64_t c) { return s.col(c - 1) + 1; });
+    gather(run, a, hb + len * S);
+    lane_addresses(head_cpl, cs, lanes,
+                   [&](std::int64_t c) { return s.cpl(c, 1); });
+    gather(ec, head_cpl, hb * hb);
+    lane_addresses(from, cs, lanes,
+                   [&](std::int64_t c) { return s.cpl(c + nd, 1); });
+    gather(sr, from, len * hb);
+    lane_addresses(from, cs, lanes,
+                   [&](std::int64_t c) { return s.cpl(c - nd + t, 1); });
+    gather(spt, from, hb * hb);
+    lane_addresses(b, cs, lanes, [&](std::int64_t c) { return s.rhs(c, 1); });
+    if (rhs) {
+      gather(y, b, len);
+      lane_addresses(from, cs, lanes,
+                     [&](std::int64_t c) { return s.rhs(c + nd, 1); });
+      gather(yr, from, len);
+      lane_addresses(from, cs, lanes,
+                     [&](std::int64_t c) { return s.rhs(c - nd + t, 1); });
+      gather(ypt, from, hb);
+    }
+
+    tail_update(run + hb + t * S, rhs ? y + t : nullptr, sr, yr, len, hb);
+    head_update(run, rhs ? y : nullptr, ec, sv, spt, ypt, hb, true);
+
+    scatter(a, run, hb + len * S, lanes);
+    scatter(head_cpl, ec, hb * hb, lanes);
+    if (rhs) scatter(b, y, len, lanes);
+    T* saved[G];
+    lane_addresses(saved, cs, lanes,
+                   [&](std::int64_t c) { return s.sav(1, c - nd + len); });
+    scatter(saved, sv, hb * hb, lanes);
+    for (int g = 0; g < lanes; ++g)
+      for (std::int64_t q = 2; q <= s.nrhs; ++q) {
+        rhs_from_right(s, cs[g], cs[g] + nd, q);
+        rhs_from_left(s, cs[g], cs[g] - nd, q);
+      }
+  }
+
+  // Back-substitution on blocks cs[0 … lanes) of the group's shape, the
+  // first right-hand side in packs: y - S·x(P's tail) - Cᵀ·x(R's head),
+  // then L⁻ᵀ. The others through the general form.
+  static void back(const BandArrays<T>& s, const std::int64_t* cs, int lanes,
+                   std::int64_t nd) {
+    const std::int64_t hb = s.template half_band<HB>();
+    const std::int64_t len = s.block_size;
+    const std::int64_t S = hb + 1;
+    if (s.nrhs > 0) {
+      alignas(64) unsigned char scratch[kGroupScratchBytes];
+      Carver cut{reinterpret_cast<X*>(scratch)};
+      X* x = cut.take(len);
+      X* sp = cut.take(len * hb);
+      X* xp = cut.take(hb);
+      X* sv = cut.take(hb * hb);
+      X* xr = cut.take(hb);
+      X* l = cut.take(len * S);
+      T* b[G];
+      T* from[G];
+      lane_addresses(b, cs, lanes,
+                     [&](std::int64_t c) { return s.rhs(c, 1); });
+      gather(x, b, len);
+      lane_addresses(from, cs, lanes,
+                     [&](std::int64_t c) { return s.cpl(c, 1); });
+      gather(sp, from, len * hb);
+      lane_addresses(from, cs, lanes, [&](std::int64_t c) {
+        return s.rhs(c - nd + len - hb, 1);
+      });
+      gather(xp, from, hb);
+      lane_addresses(from, cs, lanes,
+                     [&](std::int64_t c) { return s.sav(1, c + len); });
+      gather(sv, from, hb * hb);
+      lane_addresses(from, cs, lanes,
+                     [&](std::int64_t c) { return s.rhs(c + nd, 1); });
+      gather(xr, from, hb);
+      lane_addresses(from, cs, lanes, [&](std::int64_t c) { return s.col(c); });
+      gather(l, from, len * S);
+
+      back_rows(x, sp, xp, sv, xr, l, len, hb);
+      scatter(b, x, len, lanes);
+    }
+    for (int g = 0; g < lanes; ++g)
+      back_substitution_block<T, HB>(s, cs[g], nd, 2);
+  }
+
+  static void back_rows(X* x, const X* sp, const X* xp, const X* sv,
+                        const X* xr, const X* l, std::int64_t len,
+                        std::int64_t hb_run) {
+    const std::int64_t hb = HB >= 0 ? HB : hb_run;
+    const std::int64_t S = hb + 1;
+    for (std::int64_t i = 0; i < len; ++i) {
+      const X* si = sp + i * hb;
+      for (std::int64_t k = 0; k < hb; ++k) Tr::msub(x[i], si[k], xp[k]);
+    }
+    X* xt = x + len - hb;
+    for (std::int64_t k = 0; k < hb; ++k)
+      for (std::int64_t r = 0; r < hb; ++r)
+        Tr::msub(xt[k], sv[r * hb + k], xr[r]);
+    for (std::int64_t i = len - 1; i >= 0; --i) {
+      const X* li = l + i * S;
+      X t = x[i];
+      const std::int64_t below = std::min(hb, len - 1 - i);
+      for (std::int64_t k = 1; k <= below; ++k) Tr::msub(t, li[k], x[i + k]);
+      Tr::div(t, li[0]);
+      x[i] = t;
+    }
+  }
+};
+
+}  // namespace pband

@@ -1,0 +1,246 @@
+// Packs: one value of each of G blocks that go through the same operations
+// side by side, lane g belonging to block g. Each lane does exactly the
+// arithmetic of its block alone, so the bits are those of the block done by
+// itself. Also the transposes that move a group's data between the blocks'
+// own storage and packs.
+#pragma once
+
+#include <algorithm>
+#include <complex>
+#include <cstdint>
+#include <cstring>
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
+
+#include "solver/element_traits.hpp"
+#include "solver/simd_lanes.hpp"
+
+namespace pband {
+
+// A complex pack: the real parts of the G lanes, then their imaginary
+// parts. Its memory is that of 2·G reals, a lane's real part and imaginary
+// part G apart.
+template <class R, int G>
+struct ComplexPack {
+  typename Lanes<R, G>::V re, im;
+};
+
+// Lane-wise arithmetic of packs of element type T, in place, with the
+// element type's rounding and, for the complex types, its own product and
+// Smith division. Arguments by reference: a vector's passing convention
+// depends on the instruction set.
+template <class T, int G>
+struct PackTraits;
+
+namespace pack_detail {
+
+// The correctly rounded square root of every lane, one instruction where
+// the width has one.
+template <class R, int G>
+[[gnu::always_inline]] inline void sqrt_lanes(typename Lanes<R, G>::V& a) {
+  using V = typename Lanes<R, G>::V;
+  constexpr std::size_t bytes = sizeof(V);
+#if defined(__AVX512F__)
+  if constexpr (bytes == 64) {
+    if constexpr (sizeof(R) == 4)
+      a = (V)_mm512_sqrt_ps((__m512)a);
+    else
+      a = (V)_mm512_sqrt_pd((__m512d)a);
+    return;
+  }
+#endif
+#if defined(__AVX__)
+  if constexpr (bytes == 32) {
+    if constexpr (sizeof(R) == 4)
+      a = (V)_mm256_sqrt_ps((__m256)a);
+    else
+      a = (V)_mm256_sqrt_pd((__m256d)a);
+    return;
+  }
+#endif
+#if defined(__SSE2__)
+  if constexpr (bytes == 16) {
+    if constexpr (sizeof(R) == 4)
+      a = (V)_mm_sqrt_ps((__m128)a);
+    else
+      a = (V)_mm_sqrt_pd((__m128d)a);
+    return;
+  }
+#endif
+  for (int g = 0; g < G; ++g) a[g] = real_sqrt(R(a[g]));
+}
+
+// |a| lane by lane: the sign bits cleared.
+template <class R, int G>
+[[gnu::always_inline]] inline void abs_lanes(typename Lanes<R, G>::V& out,
+                                             const typename Lanes<R, G>::V& a) {
+  using V = typename Lanes<R, G>::V;
+  using M = typename Lanes<R, G>::Mask;
+  using I = typename LaneInt<R>::type;
+  constexpr I sign = I(1) << (8 * sizeof(R) - 1);
+  out = (V)((M)a & ~sign);
+}
+
+}  // namespace pack_detail
+
+template <class R, int G>
+struct RealPackTraits {
+  using V = typename Lanes<R, G>::V;
+  using X = V;
+  using Real = R;
+  static constexpr int kLanes = G;
+
+  [[gnu::always_inline]] static void zero(X& a) { a = X{}; }
+  // a := a - b·c, the product rounded first.
+  [[gnu::always_inline]] static void msub(X& a, const X& b, const X& c) {
+    a = a - b * c;
+  }
+  // a := a + b·c, the product rounded first.
+  [[gnu::always_inline]] static void madd(X& a, const X& b, const X& c) {
+    a = a + b * c;
+  }
+  [[gnu::always_inline]] static void sub(X& a, const X& b) { a = a - b; }
+  [[gnu::always_inline]] static void div(X& a, const X& b) { a = a / b; }
+  [[gnu::always_inline]] static void sqrt(X& a) {
+    pack_detail::sqrt_lanes<R, G>(a);
+  }
+  // Whether the pivot of some lane fails: not greater than the threshold
+  // (a NaN passes).
+  [[gnu::always_inline]] static bool fails(const X& d, R threshold) {
+    const auto m = d <= threshold;
+    bool any = false;
+    for (int g = 0; g < G; ++g) any |= m[g] != 0;
+    return any;
+  }
+};
+
+template <class R, int G>
+struct ComplexPackTraits {
+  using V = typename Lanes<R, G>::V;
+  using X = ComplexPack<R, G>;
+  using Real = R;
+  using Scalar = ComplexTraits<R>;
+  static constexpr int kLanes = G;
+
+  [[gnu::always_inline]] static void zero(X& a) { a.re = V{}; a.im = V{}; }
+  // (a + bi)(c + di) = (ac - bd) + (ad + bc)i
+  [[gnu::always_inline]] static void mul(V& re, V& im, const X& x,
+                                         const X& y) {
+    re = x.re * y.re - x.im * y.im;
+    im = x.re * y.im + x.im * y.re;
+  }
+  [[gnu::always_inline]] static void msub(X& a, const X& b, const X& c) {
+    V re, im;
+    mul(re, im, b, c);
+    a.re = a.re - re;
+    a.im = a.im - im;
+  }
+  [[gnu::always_inline]] static void madd(X& a, const X& b, const X& c) {
+    V re, im;
+    mul(re, im, b, c);
+    a.re = a.re + re;
+    a.im = a.im + im;
+  }
+  [[gnu::always_inline]] static void sub(X& a, const X& b) {
+    a.re = a.re - b.re;
+    a.im = a.im - b.im;
+  }
+  // Smith, both branches in every lane and each lane keeping its own:
+  // |d| > |c|: r = c/d, e = d + c r, ((a r + b)/e, (b r - a)/e);
+  // otherwise  r = d/c, e = c + d r, ((a + b r)/e, (b - a r)/e).
+  [[gnu::always_inline]] static void div(X& x, const X& y) {
+    using M = typename Lanes<R, G>::Mask;
+    const V a = x.re, b = x.im, c = y.re, d = y.im;
+    // As the scalar |d| > |c|: false for a NaN.
+    V ad, ac;
+    pack_detail::abs_lanes<R, G>(ad, d);
+    pack_detail::abs_lanes<R, G>(ac, c);
+    const M first = ad > ac;
+    const V r1 = c / d;
+    const V e1 = d + c * r1;
+    const V p1 = (a * r1 + b) / e1;
+    const V q1 = (b * r1 - a) / e1;
+    const V r2 = d / c;
+    const V e2 = c + d * r2;
+    const V p2 = (a + b * r2) / e2;
+    const V q2 = (b - a * r2) / e2;
+    x.re = (V)(((M)p1 & first) | ((M)p2 & ~first));
+    x.im = (V)(((M)q1 & first) | ((M)q2 & ~first));
+  }
+  // The principal root of each lane, by the scalar routine.
+  static void sqrt(X& a) {
+    for (int g = 0; g < G; ++g) {
+      const std::complex<R> z =
+          Scalar::sqrt(std::complex<R>(a.re[g], a.im[g]));
+      a.re[g] = z.real();
+      a.im[g] = z.imag();
+    }
+  }
+  static bool fails(const X& d, R threshold) {
+    bool any = false;
+    for (int g = 0; g < G; ++g)
+      any |= Scalar::modulus(std::complex<R>(d.re[g], d.im[g])) <= threshold;
+    return any;
+  }
+};
+
+template <int G>
+struct PackTraits<float, G> : RealPackTraits<float, G> {};
+template <int G>
+struct PackTraits<double, G> : RealPackTraits<double, G> {};
+template <int G>
+struct PackTraits<std::complex<float>, G> : ComplexPackTraits<float, G> {};
+template <int G>
+struct PackTraits<std::complex<double>, G> : ComplexPackTraits<double, G> {};
+
+// Reals per element: a complex element is its real part, then its
+// imaginary part, in storage and in a pack alike.
+template <class T>
+inline constexpr std::int64_t kRealsPer = ElementTraits<T>::is_complex ? 2 : 1;
+
+// dst[p], lane g := src[g][p] for p < count, counted in reals: G × G tiles
+// transposed in registers, the last one overlapping the one before it.
+template <class R, int G>
+void gather_lanes(typename Lanes<R, G>::V* dst, const R* const (&src)[G],
+                  std::int64_t count) {
+  using L = Lanes<R, G>;
+  using V = typename L::V;
+  if (count < G) {
+    for (std::int64_t p = 0; p < count; ++p)
+      for (int g = 0; g < G; ++g) dst[p][g] = src[g][p];
+    return;
+  }
+  for (std::int64_t p = 0;; p += G) {
+    const std::int64_t q = std::min(p, count - G);
+    V t[G];
+    for (int g = 0; g < G; ++g) L::load(t[g], src[g] + q);
+    L::transpose(t);
+    for (int k = 0; k < G; ++k) dst[q + k] = t[k];
+    if (q == count - G) break;
+  }
+}
+
+// dst[g][p] := src[p], lane g, for p < count reals and the first `lanes`
+// lanes only.
+template <class R, int G>
+void scatter_lanes(R* const (&dst)[G], const typename Lanes<R, G>::V* src,
+                   std::int64_t count, int lanes) {
+  using L = Lanes<R, G>;
+  using V = typename L::V;
+  if (count < G) {
+    for (int g = 0; g < lanes; ++g)
+      for (std::int64_t p = 0; p < count; ++p) dst[g][p] = src[p][g];
+    return;
+  }
+  for (std::int64_t p = 0;; p += G) {
+    const std::int64_t q = std::min(p, count - G);
+    V t[G];
+    for (int k = 0; k < G; ++k) t[k] = src[q + k];
+    L::transpose(t);
+    for (int g = 0; g < lanes; ++g) L::store(dst[g] + q, t[g]);
+    if (q == count - G) break;
+  }
+}
+
+}  // namespace pband

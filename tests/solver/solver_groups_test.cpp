@@ -1,0 +1,74 @@
+// Blocks of a phase done in groups, side by side in vector lanes, must
+// leave the bits of the same blocks done one by one: on every instruction
+// set, for every team, around the edges of groups, blocks and levels.
+#include "tests/solver/solver_test_support.hpp"
+
+namespace pband::test {
+namespace {
+
+template <class T>
+class SolverGroups : public SolverFixture {
+ protected:
+  void TearDown() override {
+    pband::testing::set_solver_groups(true);
+    pband::testing::set_solver_isa(-1);
+    SolverFixture::TearDown();
+  }
+};
+TYPED_TEST_SUITE(SolverGroups, ElementTypes);
+
+// One system solved one block at a time on a team of one, then in groups
+// on teams of one and three; every instruction set.
+template <class T>
+void check_groups(std::int32_t base, std::int32_t n, std::int32_t hb,
+                  std::int32_t nrhs) {
+  SCOPED_TRACE(::testing::Message() << "base " << base << " n " << n
+                                    << " hb " << hb << " nrhs " << nrhs);
+  pband::testing::set_solver_block_base(base);
+  const SolveRun<T> system = make_run<T>(n, hb, nrhs, 7 * n + hb);
+  for (std::int32_t isa = 0; isa <= pband::testing::solver_isa_widest();
+       ++isa) {
+    pband::testing::set_solver_isa(isa);
+    pband::testing::set_solver_groups(false);
+    SolveRun<T> one = system;
+    solve_with_team(one, 1);
+    ASSERT_EQ(one.status, 0);
+    pband::testing::set_solver_groups(true);
+    for (std::int32_t team : {1, 3}) {
+      SCOPED_TRACE(::testing::Message() << "isa " << isa << " team " << team);
+      SolveRun<T> grouped = system;
+      solve_with_team(grouped, team);
+      ASSERT_EQ(grouped.status, 0);
+      EXPECT_TRUE(same_bits(grouped.a, one.a)) << "factor differs";
+      EXPECT_TRUE(same_bits(grouped.b, one.b)) << "solution differs";
+    }
+  }
+}
+
+// Widths with their own group code (8) and without, with the update
+// folded into the factor phase (blocks of 2·hb or more) and in its own
+// phase; level-one block counts around multiples of the widest group (16
+// blocks) and a last block full, as short as the head, or of one column.
+TYPED_TEST(SolverGroups, SameBitsAsOneByOne) {
+  const std::int64_t before = pband::testing::solver_groups_done();
+  const std::int32_t big = IsComplex<TypeParam>::value ? 16 : 24;
+  std::int32_t nrhs = 0;
+  for (std::int32_t hb : {1, 3, 4, 8, 9, 16, 17}) {
+    for (std::int32_t base : {7, big}) {
+      const std::int32_t bs = block_size_for(base, hb);
+      for (std::int32_t blocks : {34, 67}) {
+        for (std::int32_t last : {bs, hb, 1}) {
+          const std::int32_t n = (blocks - 1) * bs + last;
+          if (n > 40000) continue;
+          check_groups<TypeParam>(base, n, hb, nrhs);
+          nrhs = (nrhs + 1) % 4;
+        }
+      }
+    }
+  }
+  EXPECT_GT(pband::testing::solver_groups_done(), before)
+      << "no group was taken";
+}
+
+}  // namespace
+}  // namespace pband::test
