@@ -71,6 +71,9 @@ struct GroupOps {
   static std::int64_t back_packs(std::int64_t len, std::int64_t hb) {
     return len * (2 * hb + 2) + hb * hb + 2 * hb;
   }
+  // Registers for one row of hb values (an array for a run-time hb).
+  static constexpr int kAcc = HB >= 1 ? HB : int(kMaxGroupHb);
+
   static bool fits(std::int64_t packs) {
     return packs * std::int64_t(sizeof(X)) <=
            std::int64_t(kGroupScratchBytes);
@@ -120,41 +123,46 @@ struct GroupOps {
                           std::int64_t hb_run, bool level1, R threshold) {
     const std::int64_t hb = HB >= 0 ? HB : hb_run;
     const std::int64_t S = hb + 1;
+    // Each element's terms go into one register, in increasing column;
+    // elements of a row or column are independent of each other.
+    X acc[kAcc];
     for (std::int64_t i = 0; i < len; ++i) {
       X* ci = l + i * S;
       const std::int64_t k0 = std::max<std::int64_t>(0, i - hb);
-      // Column i from the columns before it, in increasing order.
-      for (std::int64_t k = k0; k < i; ++k) {
-        const X* ck = l + k * S;
-        const X aik = ck[i - k];
-        const std::int64_t r_end = std::min(k + hb, len - 1);
-        for (std::int64_t r = i; r <= r_end; ++r)
-          Tr::msub(ci[r - i], ck[r - k], aik);
+      // Column i, row r: the columns k before it that reach row r.
+      const std::int64_t r_end = std::min(i + hb, len - 1);
+      for (std::int64_t r = i; r <= r_end; ++r) {
+        X t = ci[r - i];
+        for (std::int64_t k = std::max(k0, r - hb); k < i; ++k)
+          Tr::msub(t, l[k * S + r - k], l[k * S + i - k]);
+        ci[r - i] = t;
       }
       if (Tr::fails(ci[0], threshold)) return false;
       Tr::sqrt(ci[0]);
       const X root = ci[0];
-      const std::int64_t below = std::min(hb, len - 1 - i);
-      for (std::int64_t r = 1; r <= below; ++r) Tr::div(ci[r], root);
+      for (std::int64_t r = 1; r <= r_end - i; ++r) Tr::div(ci[r], root);
       // Row i of the spike: K(i, ·) less the rows above it times L(i, k).
       if (sp != nullptr) {
-        X* si = sp + i * hb;
         for (std::int64_t q = 0; q < hb; ++q) {
           if (i >= hb)
-            Tr::zero(si[q]);
+            Tr::zero(acc[q]);
           else if (!level1)
-            si[q] = kl[i * hb + q];
+            acc[q] = kl[i * hb + q];
           else if (i <= q)
-            si[q] = kl[q * S + hb + i - q];
+            acc[q] = kl[q * S + hb + i - q];
           else
-            Tr::zero(si[q]);
+            Tr::zero(acc[q]);
         }
         for (std::int64_t k = k0; k < i; ++k) {
           const X lik = l[k * S + i - k];
           const X* sk = sp + k * hb;
-          for (std::int64_t q = 0; q < hb; ++q) Tr::msub(si[q], lik, sk[q]);
+          for (std::int64_t q = 0; q < hb; ++q) Tr::msub(acc[q], lik, sk[q]);
         }
-        for (std::int64_t q = 0; q < hb; ++q) Tr::div(si[q], root);
+        X* si = sp + i * hb;
+        for (std::int64_t q = 0; q < hb; ++q) {
+          Tr::div(acc[q], root);
+          si[q] = acc[q];
+        }
       }
       if (y != nullptr) {
         X t = y[i];
@@ -187,9 +195,11 @@ struct GroupOps {
     for (std::int64_t r = 0; r < hb; ++r) {
       X* v = kr + r * hb;
       for (std::int64_t k = 0; k < hb; ++k) {
+        X t = v[k];
         for (std::int64_t j = 0; j < k; ++j)
-          Tr::msub(v[k], tail[j * S + k - j], v[j]);
-        Tr::div(v[k], tail[k * S]);
+          Tr::msub(t, tail[j * S + k - j], v[j]);
+        Tr::div(t, tail[k * S]);
+        v[k] = t;
       }
     }
   }
@@ -204,31 +214,53 @@ struct GroupOps {
                           std::int64_t rows, std::int64_t hb_run) {
     const std::int64_t hb = HB >= 0 ? HB : hb_run;
     const std::int64_t S = hb + 1;
-    // Tail columns j and hb-1-j together: hb + 1 sums a pass.
-    X sums[(HB >= 0 ? HB : kMaxGroupHb) + 1];
-    for (std::int64_t j = 0; j < (hb + 1) / 2; ++j) {
-      const std::int64_t j2 = hb - 1 - j;
-      const std::int64_t n1 = hb - j;                // sums of column j
-      const std::int64_t n2 = j2 > j ? hb - j2 : 0;  // of column j2
-      for (std::int64_t t = 0; t < n1 + n2; ++t) Tr::zero(sums[t]);
-      for (std::int64_t i = 0; i < rows; ++i) {
-        const X* si = sp + i * hb;
+    if constexpr (HB >= 1) {
+      // Tail columns J and HB-1-J together: HB + 1 sums in registers.
+      [&]<int... Js>(std::integer_sequence<int, Js...>) {
+        (tail_sums<Js>(et, sp, rows), ...);
+      }(std::make_integer_sequence<int, (HB + 1) / 2>{});
+    } else {
+      for (std::int64_t j = 0; j < hb; ++j) {
+        X sums[kMaxGroupHb];
+        for (std::int64_t k = j; k < hb; ++k) Tr::zero(sums[k - j]);
+        for (std::int64_t i = 0; i < rows; ++i) {
+          const X* si = sp + i * hb;
+          for (std::int64_t k = j; k < hb; ++k)
+            Tr::madd(sums[k - j], si[k], si[j]);
+        }
         for (std::int64_t k = j; k < hb; ++k)
-          Tr::madd(sums[k - j], si[k], si[j]);
-        for (std::int64_t k = j2; k < hb && n2 > 0; ++k)
-          Tr::madd(sums[n1 + k - j2], si[k], si[j2]);
+          Tr::sub(et[j * S + k - j], sums[k - j]);
       }
-      for (std::int64_t k = j; k < hb; ++k)
-        Tr::sub(et[j * S + k - j], sums[k - j]);
-      for (std::int64_t k = j2; k < hb && n2 > 0; ++k)
-        Tr::sub(et[j2 * S + k - j2], sums[n1 + k - j2]);
     }
     if (yt != nullptr) {
+      X acc[kAcc];
+      for (std::int64_t k = 0; k < hb; ++k) acc[k] = yt[k];
       for (std::int64_t i = 0; i < rows; ++i)
         for (std::int64_t k = 0; k < hb; ++k)
-          Tr::msub(yt[k], sp[i * hb + k], y[i]);
+          Tr::msub(acc[k], sp[i * hb + k], y[i]);
+      for (std::int64_t k = 0; k < hb; ++k) yt[k] = acc[k];
     }
   }
+  // The sums of tail columns J and HB-1-J over the spike's rows.
+  template <int J>
+  static void tail_sums(X* et, const X* sp, std::int64_t rows) {
+    constexpr int S = HB + 1, J2 = HB - 1 - J;
+    constexpr int N1 = HB - J, N2 = J2 > J ? HB - J2 : 0;
+    X sums[N1 + N2];
+    for (int t = 0; t < N1 + N2; ++t) Tr::zero(sums[t]);
+    for (std::int64_t i = 0; i < rows; ++i) {
+      const X* si = sp + i * HB;
+      for (int k = J; k < HB; ++k) Tr::madd(sums[k - J], si[k], si[J]);
+      if constexpr (N2 > 0)
+        for (int k = J2; k < HB; ++k)
+          Tr::madd(sums[N1 + k - J2], si[k], si[J2]);
+    }
+    for (int k = J; k < HB; ++k) Tr::sub(et[J * S + k - J], sums[k - J]);
+    if constexpr (N2 > 0)
+      for (int k = J2; k < HB; ++k)
+        Tr::sub(et[J2 * S + k - J2], sums[N1 + k - J2]);
+  }
+
   // A remaining block's head from its left neighbour P: eh holds the hb
   // band slots of the column before the head (the row buffer), then the
   // head's hb columns of hb + 1; yh its rows of the right-hand side (null:
@@ -262,17 +294,66 @@ struct GroupOps {
     for (std::int64_t p = 0; p < hb * hb; ++p) sv[p] = kr[p];
     if (!has_q) return;
     // Row by row through the buffer, which keeps the last row.
+    X acc[kAcc];
     for (std::int64_t i = 0; i < hb; ++i) {
       X* e = kr + i * hb;
       for (std::int64_t k = 0; k < hb; ++k) {
         eh[k] = e[k];
-        Tr::zero(e[k]);
+        Tr::zero(acc[k]);
       }
       for (std::int64_t m = 0; m < hb; ++m) {
         const X bm = eh[m];
         const X* sm = sp_tail + m * hb;
-        for (std::int64_t k = 0; k < hb; ++k) Tr::msub(e[k], bm, sm[k]);
+        for (std::int64_t k = 0; k < hb; ++k) Tr::msub(acc[k], bm, sm[k]);
       }
+      for (std::int64_t k = 0; k < hb; ++k) e[k] = acc[k];
+    }
+  }
+
+  // Starts loading count elements from p (for writing: `write`). A hint.
+  static void prefetch(const T* p, std::int64_t count, bool write) {
+    constexpr std::int64_t kLine = std::max<std::int64_t>(1, 64 / sizeof(T));
+    for (std::int64_t i = 0; i < count; i += kLine) {
+      if (write)
+        __builtin_prefetch(p + i, 1);
+      else
+        __builtin_prefetch(p + i);
+    }
+  }
+  // What the factor phase of the `lanes` blocks after cs[lanes-1] (the
+  // thread's likely next group) reads and writes. A hint only.
+  static void prefetch_factor(const BandArrays<T>& s, const std::int64_t* cs,
+                              int lanes, std::int64_t nd, bool level1) {
+    const std::int64_t hb = s.template half_band<HB>();
+    const std::int64_t len = s.block_size;
+    const std::int64_t step = 2 * nd;
+    for (int g = 1; g <= lanes; ++g) {
+      const std::int64_t c = cs[lanes - 1] + g * step;
+      if (c + nd + hb - 1 > s.n) return;
+      const std::int64_t from = level1 ? c - hb : c;
+      prefetch(s.col(from), (c + len - from) * (hb + 1), false);
+      prefetch(s.rhs(from, 1), c + len - from, false);
+      prefetch(s.cpl(c, 1), len * hb, true);
+      if (!level1) {
+        prefetch(s.col(c - nd + len - hb), hb * (hb + 1), false);
+        prefetch(s.col(c + nd - 1), (hb + 1) * (hb + 1), false);
+        prefetch(s.cpl(c + nd, 1), hb * hb, false);
+      }
+    }
+  }
+  // What the back-substitution of the likely next group reads. A hint.
+  static void prefetch_back(const BandArrays<T>& s, const std::int64_t* cs,
+                            int lanes, std::int64_t nd) {
+    const std::int64_t hb = s.template half_band<HB>();
+    const std::int64_t len = s.block_size;
+    const std::int64_t step = 2 * nd;
+    for (int g = 1; g <= lanes; ++g) {
+      const std::int64_t c = cs[lanes - 1] + g * step;
+      if (c + nd + hb - 1 > s.n) return;
+      prefetch(s.col(c), len * (hb + 1), false);
+      prefetch(s.rhs(c, 1), len, false);
+      prefetch(s.cpl(c, 1), len * hb, false);
+      prefetch(s.sav(1, c + len), hb * hb, false);
     }
   }
 
@@ -291,6 +372,7 @@ struct GroupOps {
     const std::int64_t S = hb + 1;
     const bool level1 = w == 1;
     const bool rhs = s.nrhs > 0;
+    prefetch_factor(s, cs, lanes, nd, level1);
     alignas(64) unsigned char scratch[kGroupScratchBytes];
     Carver cut{reinterpret_cast<X*>(scratch)};
     X* l = cut.take(len * S);
@@ -502,6 +584,7 @@ struct GroupOps {
     const std::int64_t len = s.block_size;
     const std::int64_t S = hb + 1;
     if (s.nrhs > 0) {
+      prefetch_back(s, cs, lanes, nd);
       alignas(64) unsigned char scratch[kGroupScratchBytes];
       Carver cut{reinterpret_cast<X*>(scratch)};
       X* x = cut.take(len);
@@ -545,12 +628,16 @@ struct GroupOps {
     const std::int64_t S = hb + 1;
     for (std::int64_t i = 0; i < len; ++i) {
       const X* si = sp + i * hb;
-      for (std::int64_t k = 0; k < hb; ++k) Tr::msub(x[i], si[k], xp[k]);
+      X t = x[i];
+      for (std::int64_t k = 0; k < hb; ++k) Tr::msub(t, si[k], xp[k]);
+      x[i] = t;
     }
     X* xt = x + len - hb;
-    for (std::int64_t k = 0; k < hb; ++k)
-      for (std::int64_t r = 0; r < hb; ++r)
-        Tr::msub(xt[k], sv[r * hb + k], xr[r]);
+    for (std::int64_t k = 0; k < hb; ++k) {
+      X t = xt[k];
+      for (std::int64_t r = 0; r < hb; ++r) Tr::msub(t, sv[r * hb + k], xr[r]);
+      xt[k] = t;
+    }
     for (std::int64_t i = len - 1; i >= 0; --i) {
       const X* li = l + i * S;
       X t = x[i];

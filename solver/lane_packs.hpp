@@ -9,9 +9,7 @@
 #include <complex>
 #include <cstdint>
 #include <cstring>
-#if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
-#endif
 
 #include "solver/element_traits.hpp"
 #include "solver/simd_lanes.hpp"
@@ -35,40 +33,28 @@ struct PackTraits;
 
 namespace pack_detail {
 
-// The correctly rounded square root of every lane, one instruction where
-// the width has one.
-template <class R, int G>
-[[gnu::always_inline]] inline void sqrt_lanes(typename Lanes<R, G>::V& a) {
-  using V = typename Lanes<R, G>::V;
-  constexpr std::size_t bytes = sizeof(V);
-#if defined(__AVX512F__)
-  if constexpr (bytes == 64) {
-    if constexpr (sizeof(R) == 4)
-      a = (V)_mm512_sqrt_ps((__m512)a);
-    else
-      a = (V)_mm512_sqrt_pd((__m512d)a);
-    return;
-  }
-#endif
-#if defined(__AVX__)
-  if constexpr (bytes == 32) {
-    if constexpr (sizeof(R) == 4)
-      a = (V)_mm256_sqrt_ps((__m256)a);
-    else
-      a = (V)_mm256_sqrt_pd((__m256d)a);
-    return;
-  }
-#endif
-#if defined(__SSE2__)
-  if constexpr (bytes == 16) {
-    if constexpr (sizeof(R) == 4)
-      a = (V)_mm_sqrt_ps((__m128)a);
-    else
-      a = (V)_mm_sqrt_pd((__m128d)a);
-    return;
-  }
-#endif
-  for (int g = 0; g < G; ++g) a[g] = real_sqrt(R(a[g]));
+// The correctly rounded square root of every lane as one instruction.
+// Each width's instruction comes with its instruction set; the kernels
+// compiled for it inline it.
+using Pack4f = Lanes<float, 4>::V;
+using Pack2d = Lanes<double, 2>::V;
+using Pack8f = Lanes<float, 8>::V;
+using Pack4d = Lanes<double, 4>::V;
+using Pack16f = Lanes<float, 16>::V;
+using Pack8d = Lanes<double, 8>::V;
+inline void sqrt_pack(Pack4f& a) { a = (Pack4f)_mm_sqrt_ps((__m128)a); }
+inline void sqrt_pack(Pack2d& a) { a = (Pack2d)_mm_sqrt_pd((__m128d)a); }
+__attribute__((target("avx"))) inline void sqrt_pack(Pack8f& a) {
+  a = (Pack8f)_mm256_sqrt_ps((__m256)a);
+}
+__attribute__((target("avx"))) inline void sqrt_pack(Pack4d& a) {
+  a = (Pack4d)_mm256_sqrt_pd((__m256d)a);
+}
+__attribute__((target("avx512f"))) inline void sqrt_pack(Pack16f& a) {
+  a = (Pack16f)_mm512_maskz_sqrt_ps(__mmask16(0xFFFF), (__m512)a);
+}
+__attribute__((target("avx512f"))) inline void sqrt_pack(Pack8d& a) {
+  a = (Pack8d)_mm512_maskz_sqrt_pd(__mmask8(0xFF), (__m512d)a);
 }
 
 // |a| lane by lane: the sign bits cleared.
@@ -102,9 +88,7 @@ struct RealPackTraits {
   }
   [[gnu::always_inline]] static void sub(X& a, const X& b) { a = a - b; }
   [[gnu::always_inline]] static void div(X& a, const X& b) { a = a / b; }
-  [[gnu::always_inline]] static void sqrt(X& a) {
-    pack_detail::sqrt_lanes<R, G>(a);
-  }
+  static void sqrt(X& a) { pack_detail::sqrt_pack(a); }
   // Whether the pivot of some lane fails: not greater than the threshold
   // (a NaN passes).
   [[gnu::always_inline]] static bool fails(const X& d, R threshold) {
