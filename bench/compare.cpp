@@ -391,7 +391,7 @@ void team_rows(BandSystem<T>& s, const char* type, SolverFn<T> solver,
         r.file = file_of(reinterpret_cast<const void*>(library));
       }
       if (first.empty())
-        first = s.B;
+        first.assign(s.B.begin(), s.B.end());
       else
         r.same_bits = std::memcmp(first.data(), s.B.data(),
                                   sizeof(T) * s.B.size()) == 0;

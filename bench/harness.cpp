@@ -66,20 +66,6 @@ BandSystem<double> widen_system(const BandSystem<float>& f) {
   return s;
 }
 
-template <class T>
-double max_relative_error(const std::vector<T>& x, const std::vector<T>& X,
-                          std::int32_t n) {
-  double worst = 0, scale = 0;
-  for (std::int32_t i = 0; i < n; ++i) {
-    const double d = std::fabs(double(x[i]) - double(X[i]));
-    // NaN must not hide behind a comparison
-    if (!(d <= worst)) worst = std::isnan(d) ? INFINITY : d;
-    scale = std::max(scale, std::fabs(double(X[i])));
-  }
-  if (scale == 0) return worst;
-  return worst / scale;
-}
-
 Stats summarize(std::vector<double> seconds) {
   Stats s;
   s.count = static_cast<int>(seconds.size());
@@ -145,10 +131,6 @@ Measurement measure(BandSystem<T>& system, const RunPlan& plan,
 
 template struct BandSystem<float>;
 template struct BandSystem<double>;
-template double max_relative_error(const std::vector<float>&,
-                                   const std::vector<float>&, std::int32_t);
-template double max_relative_error(const std::vector<double>&,
-                                   const std::vector<double>&, std::int32_t);
 template Measurement measure(BandSystem<float>&, const RunPlan&,
                              const std::function<int()>&);
 template Measurement measure(BandSystem<double>&, const RunPlan&,
