@@ -106,11 +106,12 @@ std::int32_t solver_isa_widest();
 // The path the next solve takes.
 std::int32_t solver_isa_in_use();
 
-// Whether blocks of the common shape go through the solver in groups, side
-// by side in vector lanes (the default), or one by one; both give the same
-// bits.
+// Whether the solver takes its vector forms (the default): blocks of the
+// common shape in groups, side by side in vector lanes, and wide bands'
+// cubic work with vectors across a block. Off, every block goes through
+// the one-block general forms; both give the same bits.
 // solver_groups_done() counts the groups taken since the process started.
-void set_solver_groups(bool on);
+void set_solver_vector_forms(bool on);
 std::int64_t solver_groups_done();
 
 }  // namespace testing

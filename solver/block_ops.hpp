@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "solver/band_arrays.hpp"
+#include "solver/block_ops_wide.hpp"
 #include "solver/element_traits.hpp"
 #include "solver/factor_diagonal_block.hpp"
 
@@ -54,7 +55,9 @@ void backward_solve_block(const BandArrays<T>& s, std::int64_t c,
 // away, formed in the rows of the neighbour's head; column k belongs to
 // this block's tail column end - hb + k. At level 1 it is first copied
 // from the band.
-template <class T, int HB = kAnyHb>
+// VW > 0: vector forms of that width for the real types where they fit
+// (block_ops_wide.hpp), the same operations in the same order.
+template <class T, int HB = kAnyHb, int VW = 0>
 void right_coupling(const BandArrays<T>& s, std::int64_t c,
                     std::int64_t end, std::int64_t w, std::int64_t nd) {
   using Tr = ElementTraits<T>;
@@ -74,6 +77,10 @@ void right_coupling(const BandArrays<T>& s, std::int64_t c,
       for (std::int64_t i = band_end + 1; i <= head_end; ++i)
         v[(i - head) * hb] = Tr::zero();
     }
+  }
+  if constexpr (VW > 0) {
+    if (wide_fits<T>(hb, rows))
+      return coupling_solve_wide<T, VW>(s, end, head, rows);
   }
   // C·Lᵀ = K' column by column over the tail.
   for (std::int64_t jj = 1; jj <= hb; ++jj) {
@@ -98,7 +105,7 @@ void right_coupling(const BandArrays<T>& s, std::int64_t c,
 // the left spike S = L⁻¹·K in the block's coupling rows and the right
 // coupling C = K'·L⁻ᵀ in the right neighbour's head rows, and forward-
 // substitute the right-hand sides. False when a pivot of this phase failed.
-template <class T, int HB = kAnyHb>
+template <class T, int HB = kAnyHb, int VW = 0>
 bool factor_phase_block(const BandArrays<T>& s, std::int64_t c,
                         std::int64_t w, std::int64_t nd,
                         std::int64_t level_first, RealOf<T> threshold,
@@ -132,11 +139,16 @@ bool factor_phase_block(const BandArrays<T>& s, std::int64_t c,
       for (std::int64_t i = head_end + 1; i <= end; ++i)
         for (std::int64_t k = 1; k <= hb; ++k) *s.cpl(i, k) = Tr::zero();
     }
-    for (std::int64_t k = 1; k <= hb; ++k)
+    bool done = false;
+    if constexpr (VW > 0) {
+      done = wide_fits<T>(hb, end - c + 1);
+      if (done) spike_solve_wide<T, VW>(s, c, end);
+    }
+    for (std::int64_t k = 1; k <= hb && !done; ++k)
       forward_solve_block<T, HB>(s, c, end, s.cpl(c, k), hb);
   }
 
-  if (hb > 0 && c + nd <= s.n) right_coupling<T, HB>(s, c, end, w, nd);
+  if (hb > 0 && c + nd <= s.n) right_coupling<T, HB, VW>(s, c, end, w, nd);
   for (std::int64_t q = 1; q <= s.nrhs; ++q)
     forward_solve_block<T, HB>(s, c, end, s.rhs(c, q));
   return true;
@@ -153,7 +165,7 @@ bool factor_phase_block(const BandArrays<T>& s, std::int64_t c,
 
 // From R: tail block -= S_Rᵀ·S_R, each entry's sum formed from zero and
 // subtracted once; tail rows of b -= S_Rᵀ·y_R a product at a time.
-template <class T, int HB = kAnyHb>
+template <class T, int HB = kAnyHb, int VW = 0>
 void update_from_right(const BandArrays<T>& s, std::int64_t c,
                        std::int64_t nd) {
   using Tr = ElementTraits<T>;
@@ -162,6 +174,9 @@ void update_from_right(const BandArrays<T>& s, std::int64_t c,
   const std::int64_t end = s.last(c);
   const std::int64_t r0 = c + nd;
   const std::int64_t rows = s.last(r0) - r0 + 1;
+  if constexpr (VW > 0) {
+    if (wide_fits<T>(hb, rows)) return update_from_right_wide<T, VW>(s, c, r0);
+  }
   const std::int64_t t0 = end - hb;
   for (std::int64_t j = 1; j <= hb; ++j) {
     T* aj = s.template column<HB>(t0 + j);
@@ -192,13 +207,17 @@ void update_from_right(const BandArrays<T>& s, std::int64_t c,
 // head coupling with Q's tail -C_P·S_P(P's tail rows) in place of C_P.
 // E's coupling rows below the head are zero from here on; they are never
 // stored, the factor phase takes them as zero.
-template <class T, int HB = kAnyHb>
+template <class T, int HB = kAnyHb, int VW = 0>
 void update_from_left(const BandArrays<T>& s, std::int64_t c,
                       std::int64_t nd, std::int64_t level_first) {
   using Tr = ElementTraits<T>;
   const std::int64_t hb = s.template half_band<HB>();
   if (hb == 0 || c - nd < level_first) return;
   const std::int64_t p0 = c - nd;
+  if constexpr (VW > 0) {
+    if (wide_fits<T>(hb, hb))
+      return update_from_left_wide<T, VW>(s, c, p0, p0 > level_first);
+  }
   const std::int64_t p_tail = p0 + s.block_size - hb;  // first tail column
   const std::int64_t head_end = std::min(s.n, c + hb - 1);
   const std::int64_t head_rows = head_end - c + 1;

@@ -65,7 +65,7 @@ void prefetch_block(const BandArrays<T>& s, std::int64_t c,
   for (std::int64_t i = 0; i < rows * hb; i += kLine) __builtin_prefetch(v + i);
 }
 
-template <class T, int HB>
+template <class T, int HB, int VW>
 void fold_into_neighbours(const BandArrays<T>& s, std::int64_t c,
                           std::int64_t nd, std::int64_t level_first);
 
@@ -95,7 +95,7 @@ void prefetch_fold(const BandArrays<T>& s, std::int64_t c, std::int64_t nd) {
 
 // One block of a factor phase; with `fold`, followed by its share of its
 // neighbours' update (fold_into_neighbours). False when a pivot failed.
-template <class T, int HB>
+template <class T, int HB, int VW>
 bool factor_best(const BandArrays<T>& s, std::int64_t c, std::int64_t w,
                  std::int64_t nd, std::int64_t level_first,
                  RealOf<T> threshold, std::atomic<std::int32_t>* flags,
@@ -109,38 +109,38 @@ bool factor_best(const BandArrays<T>& s, std::int64_t c, std::int64_t w,
                                            threshold, flags, parity, fold);
     }
   }
-  if (!factor_phase_block<T, HB>(s, c, w, nd, level_first, threshold, flags,
-                                 parity))
+  if (!factor_phase_block<T, HB, VW>(s, c, w, nd, level_first, threshold,
+                                     flags, parity))
     return false;
-  if (fold) fold_into_neighbours<T, HB>(s, c, nd, level_first);
+  if (fold) fold_into_neighbours<T, HB, VW>(s, c, nd, level_first);
   return true;
 }
 
-template <class T, int HB>
+template <class T, int HB, int VW>
 void update_right_best(const BandArrays<T>& s, std::int64_t c,
                        std::int64_t nd) {
   if constexpr (kHasLanes<T, HB>)
     update_from_right_lanes<T, HB>(s, c, nd);
   else
-    update_from_right<T, HB>(s, c, nd);
+    update_from_right<T, HB, VW>(s, c, nd);
 }
 
-template <class T, int HB>
+template <class T, int HB, int VW>
 void update_left_best(const BandArrays<T>& s, std::int64_t c,
                       std::int64_t nd, std::int64_t level_first) {
   if constexpr (kHasLanes<T, HB>)
     update_from_left_lanes<T, HB>(s, c, nd, level_first);
   else
-    update_from_left<T, HB>(s, c, nd, level_first);
+    update_from_left<T, HB, VW>(s, c, nd, level_first);
 }
 
-template <class T, int HB>
+template <class T, int HB, int VW>
 void update_best(const BandArrays<T>& s, std::int64_t c, std::int64_t nd,
                  std::int64_t level_first) {
   // The next block's right neighbour holds the spike this block reads.
   prefetch_block<T, HB>(s, c + 3 * nd, s.block_size);
-  update_right_best<T, HB>(s, c, nd);
-  update_left_best<T, HB>(s, c, nd, level_first);
+  update_right_best<T, HB, VW>(s, c, nd);
+  update_left_best<T, HB, VW>(s, c, nd, level_first);
 }
 
 // The update of the remaining blocks either side of block c, just
@@ -150,11 +150,12 @@ void update_best(const BandArrays<T>& s, std::int64_t c, std::int64_t nd,
 // operations of its update phase, its tail from one thread and its head
 // from another; they touch disjoint data when blocks are at least 2·hb
 // long, which the caller makes sure of.
-template <class T, int HB>
+template <class T, int HB, int VW>
 void fold_into_neighbours(const BandArrays<T>& s, std::int64_t c,
                           std::int64_t nd, std::int64_t level_first) {
-  if (c - nd >= level_first) update_right_best<T, HB>(s, c - nd, nd);
-  if (c + nd <= s.n) update_left_best<T, HB>(s, c + nd, nd, level_first);
+  if (c - nd >= level_first) update_right_best<T, HB, VW>(s, c - nd, nd);
+  if (c + nd <= s.n)
+    update_left_best<T, HB, VW>(s, c + nd, nd, level_first);
 }
 
 // The group operations of one instruction set, each compiled once per
@@ -198,6 +199,12 @@ PBAND_GROUP_OPS_FOR_ISA(
 template <int HB>
 inline constexpr int kGroupHb = HB == 8 ? HB : kAnyHb;
 
+// Vector width of the wide-band forms for a half bandwidth read at run
+// time: the group width of the instruction set; 0 (none) elsewhere.
+template <class T, int HB, int G>
+inline constexpr int kWideVw =
+    ElementTraits<T>::is_complex || HB != kAnyHb ? 0 : G;
+
 // Fewest blocks worth a group of G lanes: below it the one-block forms
 // are faster than the group's fixed cost.
 template <int G>
@@ -225,7 +232,7 @@ bool split_claim(const std::int64_t* cs, int count, bool groups_fit,
     used = 0;
     return true;
   };
-  groups_fit = groups_fit && solver_groups_on.load(std::memory_order_relaxed);
+  groups_fit = groups_fit && solver_vector_forms_on.load(std::memory_order_relaxed);
   for (int b = 0; b < count; ++b) {
     if (groups_fit && shape(cs[b])) {
       lanes[used++] = cs[b];
@@ -259,8 +266,9 @@ bool factor_some(const BandArrays<T>& s, const std::int64_t* cs, int count,
       },
       [&](const std::int64_t* bs, int k) {
         for (int b = 0; b < k; ++b)
-          if (!factor_best<T, HB>(s, bs[b], w, nd, level_first, threshold,
-                                  flags, parity, fold))
+          if (!factor_best<T, HB, kWideVw<T, HB, G>>(
+                  s, bs[b], w, nd, level_first, threshold, flags, parity,
+                  fold))
             return false;
         return true;
       });
@@ -282,7 +290,8 @@ void update_some(const BandArrays<T>& s, const std::int64_t* cs, int count,
         return 1;
       },
       [&](const std::int64_t* bs, int k) {
-        for (int b = 0; b < k; ++b) update_best<T, HB>(s, bs[b], nd, level_first);
+        for (int b = 0; b < k; ++b)
+          update_best<T, HB, kWideVw<T, HB, G>>(s, bs[b], nd, level_first);
         return true;
       });
 }

@@ -141,10 +141,10 @@ void back_substitution_blocks(const BandArrays<T>& s,
 // Elements of the per-block scratch (the left spike, row by row).
 inline constexpr std::int64_t kLaneScratch = 4096;
 
-template <class T, int HB>
+template <class T, int HB, int VW = 0>
 void update_right_best(const BandArrays<T>& s, std::int64_t c,
                        std::int64_t nd);
-template <class T, int HB>
+template <class T, int HB, int VW = 0>
 void update_left_best(const BandArrays<T>& s, std::int64_t c,
                       std::int64_t nd, std::int64_t level_first);
 

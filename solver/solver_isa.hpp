@@ -26,9 +26,10 @@ inline std::int32_t widest_isa() {
 // The cap a test put on the path (testing::set_solver_isa); -1: none.
 inline std::atomic<std::int32_t> solver_isa_cap{-1};
 
-// Whether claims may go through the group forms (testing::set_solver_groups
-// turns them off, to compare with the one-block forms).
-inline std::atomic<bool> solver_groups_on{true};
+// Whether the group and wide-band vector forms may be taken
+// (testing::set_solver_vector_forms turns them off, to compare with the
+// one-block general forms).
+inline std::atomic<bool> solver_vector_forms_on{true};
 // Groups done since the process started, for tests to see them taken.
 inline std::atomic<std::int64_t> solver_groups_done{0};
 

@@ -46,8 +46,8 @@ std::int32_t solver_isa_widest() { return widest_isa(); }
 
 std::int32_t solver_isa_in_use() { return solver_isa(); }
 
-void set_solver_groups(bool on) {
-  solver_groups_on.store(on, std::memory_order_relaxed);
+void set_solver_vector_forms(bool on) {
+  solver_vector_forms_on.store(on, std::memory_order_relaxed);
 }
 
 std::int64_t solver_groups_done() {

@@ -1,24 +1,26 @@
-// Blocks of a phase done in groups, side by side in vector lanes, must
-// leave the bits of the same blocks done one by one: on every instruction
-// set, for every team, around the edges of groups, blocks and levels.
+// The solver's vector forms must leave the bits of the one-block general
+// forms: blocks of a phase done in groups, side by side in vector lanes,
+// and a wide band's cubic work with vectors across a block; on every
+// instruction set, for every team, around the edges of groups, blocks and
+// levels.
 #include "tests/solver/solver_test_support.hpp"
 
 namespace pband::test {
 namespace {
 
 template <class T>
-class SolverGroups : public SolverFixture {
+class SolverVectorForms : public SolverFixture {
  protected:
   void TearDown() override {
-    pband::testing::set_solver_groups(true);
+    pband::testing::set_solver_vector_forms(true);
     pband::testing::set_solver_isa(-1);
     SolverFixture::TearDown();
   }
 };
-TYPED_TEST_SUITE(SolverGroups, ElementTypes);
+TYPED_TEST_SUITE(SolverVectorForms, ElementTypes);
 
-// One system solved one block at a time on a team of one, then in groups
-// on teams of one and three; every instruction set.
+// One system solved by the general forms on a team of one, then by the
+// vector forms on teams of one and three; every instruction set.
 template <class T>
 void check_groups(std::int32_t base, std::int32_t n, std::int32_t hb,
                   std::int32_t nrhs) {
@@ -29,11 +31,11 @@ void check_groups(std::int32_t base, std::int32_t n, std::int32_t hb,
   for (std::int32_t isa = 0; isa <= pband::testing::solver_isa_widest();
        ++isa) {
     pband::testing::set_solver_isa(isa);
-    pband::testing::set_solver_groups(false);
+    pband::testing::set_solver_vector_forms(false);
     SolveRun<T> one = system;
     solve_with_team(one, 1);
     ASSERT_EQ(one.status, 0);
-    pband::testing::set_solver_groups(true);
+    pband::testing::set_solver_vector_forms(true);
     for (std::int32_t team : {1, 3}) {
       SCOPED_TRACE(::testing::Message() << "isa " << isa << " team " << team);
       SolveRun<T> grouped = system;
@@ -49,7 +51,7 @@ void check_groups(std::int32_t base, std::int32_t n, std::int32_t hb,
 // folded into the factor phase (blocks of 2·hb or more) and in its own
 // phase; level-one block counts around multiples of the widest group (16
 // blocks) and a last block full, as short as the head, or of one column.
-TYPED_TEST(SolverGroups, SameBitsAsOneByOne) {
+TYPED_TEST(SolverVectorForms, GroupsSameBitsAsOneByOne) {
   const std::int64_t before = pband::testing::solver_groups_done();
   const std::int32_t big = IsComplex<TypeParam>::value ? 16 : 24;
   std::int32_t nrhs = 0;
@@ -68,6 +70,19 @@ TYPED_TEST(SolverGroups, SameBitsAsOneByOne) {
   }
   EXPECT_GT(pband::testing::solver_groups_done(), before)
       << "no group was taken";
+}
+
+// Wide bands (blocks of hb + 1): vector lengths that fill vectors and
+// leave remainders, a last block full, short or of one column.
+TYPED_TEST(SolverVectorForms, WideBandsSameBitsAsGeneral) {
+  std::int32_t nrhs = 1;
+  for (std::int32_t hb : {23, 33, 64}) {
+    const std::int32_t bs = block_size_for(24, hb);
+    for (std::int32_t last : {bs, 1}) {
+      check_groups<TypeParam>(24, 20 * bs + last, hb, nrhs);
+      nrhs = nrhs % 3 + 1;
+    }
+  }
 }
 
 }  // namespace

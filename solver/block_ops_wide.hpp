@@ -1,0 +1,347 @@
+// Private header of the band solver: vector forms of the block operations
+// whose work grows as hb³, for the real types and a half bandwidth known
+// only at run time (wide bands). Each vector holds VW independent elements
+// (spike columns, coupling rows, tail columns), and every element takes its
+// terms in the order of the general forms (block_ops.hpp), so the bits are
+// theirs. Operands are copied into zero-padded rows on the stack, so that
+// whole vectors never reach past an array.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+
+#include "solver/band_arrays.hpp"
+#include "solver/element_traits.hpp"
+#include "solver/simd_lanes.hpp"
+#include "solver/solver_isa.hpp"
+
+namespace pband {
+
+// Widest band and longest block the wide forms take (their stack scratch
+// holds a few padded hb × hb and len × hb arrays).
+inline constexpr std::int64_t kMaxWideHb = 96;
+inline constexpr std::int64_t kMaxWideRows = kMaxWideHb + 1;
+
+template <class T>
+bool wide_fits(std::int64_t hb, std::int64_t len) {
+  return !ElementTraits<T>::is_complex && hb >= 1 && hb <= kMaxWideHb &&
+         len <= kMaxWideRows &&
+         solver_vector_forms_on.load(std::memory_order_relaxed);
+}
+
+template <class T, int VW>
+struct Wide {
+  using L = Lanes<T, VW>;
+  using V = typename L::V;
+  // Row stride of a padded copy: hb rounded up to whole vectors.
+  static std::int64_t padded(std::int64_t hb) {
+    return (hb + VW - 1) / VW * VW;
+  }
+  static constexpr std::int64_t kPad = (kMaxWideHb + VW - 1) / VW * VW;
+  static constexpr int kChunks = int(kPad / VW);
+
+  // rows × cols from src (row stride ss) into dst (stride ds), zeros after.
+  static void copy_in(T* dst, std::int64_t ds, const T* src, std::int64_t ss,
+                      std::int64_t rows, std::int64_t cols) {
+    const std::int64_t whole = cols / VW * VW;
+    for (std::int64_t r = 0; r < rows; ++r) {
+      T* d = dst + r * ds;
+      const T* p = src + r * ss;
+      for (std::int64_t k = 0; k < whole; k += VW) {
+        V v;
+        L::load(v, p + k);
+        L::store(d + k, v);
+      }
+      for (std::int64_t k = whole; k < cols; ++k) d[k] = p[k];
+      for (std::int64_t k = cols; k < ds; ++k) d[k] = T(0);
+    }
+  }
+  static void copy_out(T* dst, std::int64_t ds, const T* src,
+                       std::int64_t ss, std::int64_t rows,
+                       std::int64_t cols) {
+    const std::int64_t whole = cols / VW * VW;
+    for (std::int64_t r = 0; r < rows; ++r) {
+      T* d = dst + r * ds;
+      const T* p = src + r * ss;
+      for (std::int64_t k = 0; k < whole; k += VW) {
+        V v;
+        L::load(v, p + k);
+        L::store(d + k, v);
+      }
+      for (std::int64_t k = whole; k < cols; ++k) d[k] = p[k];
+    }
+  }
+  // dst (cols × P, padded) := src (rows × cols, stride ss) transposed,
+  // through VW × VW tiles.
+  static void transpose_in(T* dst, std::int64_t P, const T* src,
+                           std::int64_t ss, std::int64_t rows,
+                           std::int64_t cols) {
+    alignas(64) T tile[VW * VW];
+    for (std::int64_t r0 = 0; r0 < rows; r0 += VW)
+      for (std::int64_t c0 = 0; c0 < cols; c0 += VW) {
+        V t[VW];
+        const std::int64_t nr = std::min<std::int64_t>(VW, rows - r0);
+        const std::int64_t nc = std::min<std::int64_t>(VW, cols - c0);
+        if (nr == VW && nc == VW) {
+          for (int r = 0; r < VW; ++r)
+            L::load(t[r], src + (r0 + r) * ss + c0);
+        } else {
+          // A partial tile through zeros.
+          std::fill(tile, tile + VW * VW, T(0));
+          for (std::int64_t r = 0; r < nr; ++r)
+            for (std::int64_t c = 0; c < nc; ++c)
+              tile[r * VW + c] = src[(r0 + r) * ss + c0 + c];
+          for (int r = 0; r < VW; ++r) L::load(t[r], tile + r * VW);
+        }
+        L::transpose(t);
+        for (std::int64_t c = 0; c < nc; ++c)
+          L::store(dst + (c0 + c) * P + r0, t[c]);
+      }
+  }
+};
+
+// The left spike's forward solve in place, rows c … end of the coupling
+// store (hb a row) with the block's L: row i := (K(i, ·) - Σ L(i, m)·
+// row m) / L(i, i), m from max(c, i - hb) up, the spike columns as
+// vectors.
+template <class T, int VW>
+void spike_solve_wide(const BandArrays<T>& s, std::int64_t c,
+                      std::int64_t end) {
+  using W = Wide<T, VW>;
+  using V = typename W::V;
+  const std::int64_t hb = s.hb, len = end - c + 1;
+  const std::int64_t P = W::padded(hb);
+  const int chunks = int(P / VW);
+  alignas(64) T v[kMaxWideRows * W::kPad];
+  W::copy_in(v, P, s.cpl(c, 1), hb, len, hb);
+  // Right-looking: row i is final once divided, then each row below it
+  // takes its term, so a row's terms still come in increasing m.
+  for (std::int64_t i = 0; i < len; ++i) {
+    const T* li = s.col(c + i);
+    V vi[W::kChunks];
+    for (int q = 0; q < chunks; ++q) {
+      W::L::load(vi[q], v + i * P + q * VW);
+      vi[q] = vi[q] / li[0];
+      W::L::store(v + i * P + q * VW, vi[q]);
+    }
+    const std::int64_t below = std::min(hb, len - 1 - i);
+    for (std::int64_t r = 1; r <= below; ++r) {
+      T* vr = v + (i + r) * P;
+      for (int q = 0; q < chunks; ++q) {
+        V x;
+        W::L::load(x, vr + q * VW);
+        x = x - vi[q] * li[r];
+        W::L::store(vr + q * VW, x);
+      }
+    }
+  }
+  W::copy_out(s.cpl(c, 1), hb, v, P, len, hb);
+}
+
+// C·Lᵀ = K' over the tail of block [c, end], K' in the `rows` head rows of
+// the right neighbour (coupling store, from `head`): each row a forward
+// substitution over the tail columns, the rows as vectors.
+template <class T, int VW>
+void coupling_solve_wide(const BandArrays<T>& s, std::int64_t end,
+                         std::int64_t head, std::int64_t rows) {
+  using W = Wide<T, VW>;
+  using V = typename W::V;
+  const std::int64_t hb = s.hb, t0 = end - hb;
+  const std::int64_t P = W::padded(rows);
+  const int chunks = int(P / VW);
+  alignas(64) T vt[kMaxWideHb * W::kPad];  // column k of the tail: row k
+  W::transpose_in(vt, P, s.cpl(head, 1), hb, rows, hb);
+  // Right-looking over the tail columns: column j is final once divided,
+  // then each later column takes its term, in increasing j.
+  for (std::int64_t j = 0; j < hb; ++j) {
+    const T* lj = s.col(t0 + 1 + j);
+    V vj[W::kChunks];
+    for (int q = 0; q < chunks; ++q) {
+      W::L::load(vj[q], vt + j * P + q * VW);
+      vj[q] = vj[q] / lj[0];
+      W::L::store(vt + j * P + q * VW, vj[q]);
+    }
+    for (std::int64_t k = j + 1; k < hb; ++k) {
+      T* vk = vt + k * P;
+      for (int q = 0; q < chunks; ++q) {
+        V x;
+        W::L::load(x, vk + q * VW);
+        x = x - vj[q] * lj[k - j];
+        W::L::store(vk + q * VW, x);
+      }
+    }
+  }
+  // Back into rows.
+  for (std::int64_t r = 0; r < rows; ++r)
+    for (std::int64_t k = 0; k < hb; ++k)
+      *s.cpl(head + r, k + 1) = vt[k * P + r];
+}
+
+// The update of remaining block E = [e, end] from its right neighbour R
+// (r0 …): tail block -= S_Rᵀ·S_R, each entry's sum from zero over R's rows
+// in increasing order and subtracted once, the tail columns k >= j of a
+// tail column j as vectors; tail rows of b -= S_Rᵀ·y_R a product at a
+// time.
+template <class T, int VW>
+void update_from_right_wide(const BandArrays<T>& s, std::int64_t e,
+                            std::int64_t r0) {
+  using Et = ElementTraits<T>;
+  using W = Wide<T, VW>;
+  using V = typename W::V;
+  const std::int64_t hb = s.hb;
+  const std::int64_t rows = s.last(r0) - r0 + 1;
+  const std::int64_t t0 = s.last(e) - hb;
+  const std::int64_t P = W::padded(hb);
+  alignas(64) T sr[kMaxWideRows * W::kPad];
+  W::copy_in(sr, P, s.cpl(r0, 1), hb, rows, hb);
+  constexpr int kJ = 4;  // tail columns a pass
+  for (std::int64_t j0 = 0; j0 < hb; j0 += kJ) {
+    const int nj = int(std::min<std::int64_t>(kJ, hb - j0));
+    const int q0 = int(j0 / VW), chunks = int(P / VW) - q0;
+    V acc[kJ][W::kChunks];
+    for (int jj = 0; jj < nj; ++jj)
+      for (int q = 0; q < chunks; ++q) W::L::zero(acc[jj][q]);
+    for (std::int64_t i = 0; i < rows; ++i) {
+      const T* si = sr + i * P;
+      for (int jj = 0; jj < nj; ++jj) {
+        const T sij = si[j0 + jj];
+        for (int q = 0; q < chunks; ++q) {
+          V sk;
+          W::L::load(sk, si + (q0 + q) * VW);
+          acc[jj][q] = acc[jj][q] + sk * sij;
+        }
+      }
+    }
+    for (int jj = 0; jj < nj; ++jj) {
+      alignas(64) T sums[W::kPad];
+      for (int q = 0; q < chunks; ++q)
+        W::L::store(sums + (q0 + q) * VW, acc[jj][q]);
+      const std::int64_t j = j0 + jj;
+      T* aj = s.col(t0 + 1 + j);
+      for (std::int64_t k = j; k < hb; ++k)
+        aj[k - j] = Et::sub(aj[k - j], sums[k]);
+    }
+  }
+  const std::int64_t chunks = P / VW;
+  for (std::int64_t q = 1; q <= s.nrhs; ++q) {
+    const T* y = s.rhs(r0, q);
+    T* bt = s.rhs(t0 + 1, q);
+    alignas(64) T b[W::kPad] = {};
+    std::memcpy(b, bt, sizeof(T) * hb);
+    V acc[W::kChunks];
+    for (int c = 0; c < chunks; ++c) W::L::load(acc[c], b + c * VW);
+    for (std::int64_t i = 0; i < rows; ++i)
+      for (int c = 0; c < chunks; ++c) {
+        V sk;
+        W::L::load(sk, sr + i * P + c * VW);
+        acc[c] = acc[c] - sk * y[i];
+      }
+    for (int c = 0; c < chunks; ++c) W::L::store(b + c * VW, acc[c]);
+    std::memcpy(bt, b, sizeof(T) * hb);
+  }
+}
+
+// The update of remaining block E = [c, …] from its left neighbour P
+// (p0 …), as update_from_left: head block -= C_P·C_Pᵀ as rank-one updates
+// in increasing coupling column (the head rows as vectors), head rows of
+// b likewise, C_P kept in the saved store, and, when P has a left
+// neighbour, E's head coupling := -C_P·S_P(P's tail rows), the coupling
+// columns as vectors, with the last row of C_P left in the band slots of
+// column c - 1 as the row-by-row buffer leaves it.
+template <class T, int VW>
+void update_from_left_wide(const BandArrays<T>& s, std::int64_t c,
+                           std::int64_t p0, bool has_q) {
+  using W = Wide<T, VW>;
+  using V = typename W::V;
+  const std::int64_t hb = s.hb;
+  const std::int64_t p_tail = p0 + s.block_size - hb;
+  const std::int64_t p_end = p0 + s.block_size - 1;
+  const std::int64_t head_end = std::min(s.n, c + hb - 1);
+  const std::int64_t rows = head_end - c + 1;
+  const std::int64_t P = W::padded(rows);
+  const int chunks = int(P / VW);
+  // C_P by coupling column: ct[k·P + i] = C_P(i, k).
+  alignas(64) T ct[kMaxWideHb * W::kPad];
+  W::transpose_in(ct, P, s.cpl(c, 1), hb, rows, hb);
+
+  // Head columns j0 … j0+3, rows j … rows-1 from each one's diagonal:
+  // four columns' chains side by side.
+  constexpr int kJ = 4;
+  for (std::int64_t j0 = 0; j0 < rows; j0 += kJ) {
+    const int nj = int(std::min<std::int64_t>(kJ, rows - j0));
+    const int q0 = int(j0 / VW);
+    alignas(64) T col[kJ][W::kPad + VW] = {};
+    V acc[kJ][W::kChunks];
+    for (int jj = 0; jj < nj; ++jj) {
+      const std::int64_t j = j0 + jj;
+      std::memcpy(col[jj] + j, s.col(c + j), sizeof(T) * (rows - j));
+      for (int q = q0; q < chunks; ++q)
+        W::L::load(acc[jj][q], col[jj] + q * VW);
+    }
+    for (std::int64_t k = 0; k < hb; ++k) {
+      const T* ck = ct + k * P;
+      for (int q = q0; q < chunks; ++q) {
+        V cv;
+        W::L::load(cv, ck + q * VW);
+        for (int jj = 0; jj < nj; ++jj)
+          acc[jj][q] = acc[jj][q] - cv * ck[j0 + jj];
+      }
+    }
+    for (int jj = 0; jj < nj; ++jj) {
+      const std::int64_t j = j0 + jj;
+      for (int q = q0; q < chunks; ++q)
+        W::L::store(col[jj] + q * VW, acc[jj][q]);
+      std::memcpy(s.col(c + j), col[jj] + j, sizeof(T) * (rows - j));
+    }
+  }
+  for (std::int64_t q = 1; q <= s.nrhs; ++q) {
+    T* bh = s.rhs(c, q);
+    const T* y = s.rhs(p_tail, q);
+    alignas(64) T b[W::kPad] = {};
+    std::memcpy(b, bh, sizeof(T) * rows);
+    V acc[W::kChunks];
+    for (int r = 0; r < chunks; ++r) W::L::load(acc[r], b + r * VW);
+    for (std::int64_t k = 0; k < hb; ++k)
+      for (int r = 0; r < chunks; ++r) {
+        V ck;
+        W::L::load(ck, ct + k * P + r * VW);
+        acc[r] = acc[r] - ck * y[k];
+      }
+    for (int r = 0; r < chunks; ++r) W::L::store(b + r * VW, acc[r]);
+    std::memcpy(bh, b, sizeof(T) * rows);
+  }
+  // saved(k, end_P + r) = C_P(r, k): the rows as they stand.
+  std::memcpy(s.sav(1, p_end + 1), s.cpl(c, 1), sizeof(T) * rows * hb);
+  if (!has_q) return;
+
+  // -C_P·S_P(P's tail rows), one head row at a time.
+  const std::int64_t Q = W::padded(hb);
+  const int kc = int(Q / VW);
+  alignas(64) T sp[kMaxWideHb * W::kPad];
+  W::copy_in(sp, Q, s.cpl(p_tail, 1), hb, hb, hb);
+  T* buf = s.col(c - 1) + 1;
+  std::memcpy(buf, s.cpl(head_end, 1), sizeof(T) * hb);
+  constexpr int kI = 4;  // head rows side by side
+  for (std::int64_t i0 = 0; i0 < rows; i0 += kI) {
+    const int ni = int(std::min<std::int64_t>(kI, rows - i0));
+    V acc[kI][W::kChunks];
+    for (int ii = 0; ii < ni; ++ii)
+      for (int q = 0; q < kc; ++q) W::L::zero(acc[ii][q]);
+    for (std::int64_t m = 0; m < hb; ++m) {
+      for (int q = 0; q < kc; ++q) {
+        V sm;
+        W::L::load(sm, sp + m * Q + q * VW);
+        for (int ii = 0; ii < ni; ++ii)
+          acc[ii][q] = acc[ii][q] - sm * *s.cpl(c + i0 + ii, m + 1);
+      }
+    }
+    for (int ii = 0; ii < ni; ++ii) {
+      alignas(64) T out[W::kPad];
+      for (int q = 0; q < kc; ++q) W::L::store(out + q * VW, acc[ii][q]);
+      std::memcpy(s.cpl(c + i0 + ii, 1), out, sizeof(T) * hb);
+    }
+  }
+}
+
+}  // namespace pband
