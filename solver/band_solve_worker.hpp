@@ -4,6 +4,9 @@
 
 #include <algorithm>
 #include <atomic>
+#if defined(PBAND_PHASE_CLOCKS)
+#include <chrono>
+#endif
 #include <cstdint>
 
 #include "runtime/runtime.hpp"
@@ -12,6 +15,15 @@
 #include "solver/solver_isa.hpp"
 
 namespace pband {
+
+#if defined(PBAND_PHASE_CLOCKS)
+namespace testing {
+inline PhaseClocks& phase_clock_table() {
+  static PhaseClocks table{};
+  return table;
+}
+}  // namespace testing
+#endif
 
 // The worker routine: every thread of the team runs it with the same
 // shared arguments. Blocks are claimed one at a time under `mutex`; the
@@ -62,12 +74,33 @@ void band_solve_worker(T*& A, std::int32_t& n, std::int32_t& hb, T*& B,
     mutex_unlock(mutex);
     return got;
   };
-  auto phase_end = [&](auto&& serial_step) {
+#if defined(PBAND_PHASE_CLOCKS)
+  auto clock_start = std::chrono::steady_clock::now();
+  auto clock_phase = [&](int kind) {
+    const auto now = std::chrono::steady_clock::now();
+    const double t = std::chrono::duration<double>(now - clock_start).count();
+    clock_start = now;
+    // An update phase folds in the level below its stride.
+    const std::int64_t w = kind == 1 ? level_stride / 2 : level_stride;
+    int level = 0;
+    while ((std::int64_t(2) << level) <= w &&
+           level + 1 < testing::PhaseClocks::kLevels)
+      ++level;
+    testing::PhaseClocks& table = testing::phase_clock_table();
+    (kind == 0 ? table.factor : kind == 1 ? table.update : table.back)[level] +=
+        t;
+  };
+#endif
+  // kind: the phase that ends, 0 factor, 1 update, 2 back-substitution.
+  auto phase_end = [&]([[maybe_unused]] int kind, auto&& serial_step) {
     const std::int32_t slot = slots[p - 1];
     std::int32_t follower = 0;
     sync_slot_arrive(slot);
     sync_slot_wait_leader(slot, follower);
     if (follower == 0) {
+#if defined(PBAND_PHASE_CLOCKS)
+      clock_phase(kind);
+#endif
       serial_step();
       sync_slot_arm(slots[2 - p], team_size);
       sync_slot_post(slot);
@@ -91,7 +124,7 @@ void band_solve_worker(T*& A, std::int32_t& n, std::int32_t& hb, T*& B,
 
   // Level 1.
   factor_phase();
-  phase_end([&] {
+  phase_end(0, [&] {
     level_stride = 2;
     next_up = (level_stride - 1) * bs + 1;
   });
@@ -107,7 +140,7 @@ void band_solve_worker(T*& A, std::int32_t& n, std::int32_t& hb, T*& B,
       for (int got; !fold && (got = claim_some(next_up, cs, ops.claim)) > 0;)
         ops.update(s, cs, got, nd, first);
     }
-    phase_end([&] {
+    phase_end(1, [&] {
       next_up = level_first = (level_stride - 1) * bs + 1;
       claim_step *= 2;
       neighbour_distance *= 2;
@@ -115,7 +148,7 @@ void band_solve_worker(T*& A, std::int32_t& n, std::int32_t& hb, T*& B,
     p = 3 - p;
 
     factor_phase();
-    phase_end([&] {
+    phase_end(0, [&] {
       level_stride *= 2;
       next_up = (level_stride - 1) * bs + 1;
       if (next_up > s.n) {
@@ -141,7 +174,7 @@ void band_solve_worker(T*& A, std::int32_t& n, std::int32_t& hb, T*& B,
       for (int got; (got = claim_some(next_down, cs, ops.claim)) > 0;)
         ops.back(s, cs, got, nd);
     }
-    phase_end([&] {
+    phase_end(2, [&] {
       level_stride /= 2;
       claim_step /= 2;
       neighbour_distance /= 2;

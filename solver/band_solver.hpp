@@ -114,6 +114,20 @@ std::int32_t solver_isa_in_use();
 void set_solver_vector_forms(bool on);
 std::int64_t solver_groups_done();
 
+#if defined(PBAND_PHASE_CLOCKS)
+// Seconds the solves since the last reset spent in each phase, by level
+// (index log2 of the level stride), measured barrier to barrier by the
+// leader: a build with PBAND_PHASE_CLOCKS only, for one solve at a time.
+struct PhaseClocks {
+  static constexpr int kLevels = 40;
+  double factor[kLevels];
+  double update[kLevels];
+  double back[kLevels];
+};
+void reset_phase_clocks();
+PhaseClocks phase_clocks();
+#endif
+
 }  // namespace testing
 
 }  // namespace pband

@@ -61,22 +61,26 @@ struct GroupOps {
   using R = RealOf<T>;
   using V = typename Lanes<R, G>::V;
 
-  // Packs a scratch of `count` packs must hold for each phase.
+  // Packs a scratch must hold for each phase (kNoFit: more than any).
+  static constexpr std::int64_t kNoFit = std::int64_t(1) << 62;
+  static constexpr std::int64_t kMaxGroupLen = std::int64_t(1) << 20;
   static std::int64_t factor_packs(std::int64_t len, std::int64_t hb) {
+    if (hb > kMaxGroupHb || len > kMaxGroupLen) return kNoFit;
     return len * (2 * hb + 2) + 3 * hb * (hb + 1) + 2 * hb * hb + 3 * hb;
   }
   static std::int64_t update_packs(std::int64_t len, std::int64_t hb) {
+    if (hb > kMaxGroupHb || len > kMaxGroupLen) return kNoFit;
     return hb + len * (hb + 1) + 2 * len + len * hb + 3 * hb * hb + hb;
   }
   static std::int64_t back_packs(std::int64_t len, std::int64_t hb) {
+    if (hb > kMaxGroupHb || len > kMaxGroupLen) return kNoFit;
     return len * (2 * hb + 2) + hb * hb + 2 * hb;
   }
   // Registers for one row of hb values (an array for a run-time hb).
   static constexpr int kAcc = HB >= 1 ? HB : int(kMaxGroupHb);
 
   static bool fits(std::int64_t packs) {
-    return packs * std::int64_t(sizeof(X)) <=
-           std::int64_t(kGroupScratchBytes);
+    return packs <= std::int64_t(kGroupScratchBytes / sizeof(X));
   }
 
   // Carves consecutive runs of packs out of the scratch.

@@ -54,6 +54,11 @@ std::int64_t solver_groups_done() {
   return pband::solver_groups_done.load(std::memory_order_relaxed);
 }
 
+#if defined(PBAND_PHASE_CLOCKS)
+void reset_phase_clocks() { phase_clock_table() = PhaseClocks{}; }
+PhaseClocks phase_clocks() { return phase_clock_table(); }
+#endif
+
 }  // namespace testing
 
 }  // namespace pband

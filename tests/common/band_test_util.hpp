@@ -201,7 +201,8 @@ int lapack_solve(const std::vector<T>& a, std::int32_t n, std::int32_t hb,
 template <class T>
 bool same_bits(const std::vector<T>& x, const std::vector<T>& y) {
   return x.size() == y.size() &&
-         std::memcmp(x.data(), y.data(), x.size() * sizeof(T)) == 0;
+         (x.empty() ||
+          std::memcmp(x.data(), y.data(), x.size() * sizeof(T)) == 0);
 }
 
 }  // namespace pband::test
