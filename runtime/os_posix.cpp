@@ -41,9 +41,10 @@ constexpr std::uint32_t event_waiters(std::uint32_t w) {
 constexpr std::uint32_t event_grants(std::uint32_t w) {
   return (w >> 16) & 0x7FFF;
 }
-// Polls of the word before a waiter sleeps: a few microseconds, long
-// enough for the hand-offs of a barrier chain on idle processors.
-constexpr int EVENT_SPINS = 1000;
+// Polls of the word before a waiter registers and sleeps: some tens of
+// microseconds, longer than the hand-offs of a barrier chain and than
+// most phases' imbalance on idle processors, shorter than a wake-up.
+constexpr int EVENT_SPINS = 4000;
 
 // One cache line or more each, so that the hot words of different objects
 // (the solver's claim mutex, the barrier events) share none.
@@ -209,26 +210,31 @@ bool event_take(Object* o, std::uint32_t& w) {
 
 WaitResult wait_event(Object* o, const timespec* deadline, bool poll_only) {
   std::atomic<std::uint32_t>& word = o->event_word;
-  // Set and nobody to hand it to: take it without registering.
+  // Set and nobody to hand it to: take it without registering. A waiter
+  // polls for that a while before it registers, so that a set that comes
+  // meanwhile finds nobody to wake and makes no system call.
   std::uint32_t w = word.load(std::memory_order_relaxed);
-  while ((w & EVENT_SET) != 0) {
-    const std::uint32_t next = o->manual ? w : w & ~EVENT_SET;
-    if (word.compare_exchange_weak(w, next, std::memory_order_acquire,
-                                   std::memory_order_relaxed))
-      return WAIT_OBJECT_0;
-  }
-  if (poll_only) return WAIT_TIMEOUT;
-  w = word.fetch_add(EVENT_WAITER, std::memory_order_relaxed) + EVENT_WAITER;
   for (int spin = 0;; ++spin) {
+    while ((w & EVENT_SET) != 0) {
+      const std::uint32_t next = o->manual ? w : w & ~EVENT_SET;
+      if (word.compare_exchange_weak(w, next, std::memory_order_acquire,
+                                     std::memory_order_relaxed))
+        return WAIT_OBJECT_0;
+    }
+    if (poll_only) return WAIT_TIMEOUT;
+    if (spin == EVENT_SPINS) break;
+    // Now and then give the processor away, in case the thread that will
+    // set the event waits for it (more threads than processors).
+    if (spin % 128 == 127)
+      sched_yield();
+    else
+      cpu_relax();
+    w = word.load(std::memory_order_relaxed);
+  }
+  w = word.fetch_add(EVENT_WAITER, std::memory_order_relaxed) + EVENT_WAITER;
+  for (;;) {
     if (event_take(o, w)) return WAIT_OBJECT_0;
-    if (spin < EVENT_SPINS) {
-      // Now and then give the processor away, in case the thread that
-      // will set the event waits for it (more threads than processors).
-      if (spin % 128 == 127)
-        sched_yield();
-      else
-        cpu_relax();
-    } else if (!futex_sleep(&word, w, deadline)) {
+    if (!futex_sleep(&word, w, deadline)) {
       // Timed out: leave, unless a release was handed over meanwhile.
       w = word.load(std::memory_order_relaxed);
       for (;;) {
