@@ -11,12 +11,14 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
 
 #include "runtime/runtime.hpp"
+#include "runtime/runtime_detail.hpp"
 
 namespace pband {
 namespace {
@@ -64,6 +66,7 @@ struct alignas(64) Object {
   void* parameter = nullptr;
   bool finished = false;   // thread: start routine has returned
   bool detached = false;   // thread: handle closed while it still ran
+  std::int32_t stack = -1;  // thread: its kept stack, -1 the library's
   std::int32_t next_free = -1;
 };
 
@@ -339,9 +342,12 @@ void close_thread(Object* o) {
   if (o->finished) {
     pthread_mutex_unlock(&o->lock);
     pthread_join(o->tid, nullptr);
+    detail::give_thread_stack(o->stack);
+    o->stack = -1;
     destroy_state_lock(o);
     release_object(o);
   } else {
+    // Its stack stays taken: nobody learns when the thread has left it.
     o->detached = true;
     pthread_detach(o->tid);
     pthread_mutex_unlock(&o->lock);
@@ -500,10 +506,19 @@ Handle os_create_thread(std::size_t stack_size, ThreadStart start,
   pthread_attr_init(&attr);
   std::size_t default_size = 0;
   pthread_attr_getstacksize(&attr, &default_size);
-  if (stack_size > default_size) pthread_attr_setstacksize(&attr, stack_size);
+  void* stack = nullptr;
+  std::size_t usable = 0;
+  o->stack = detail::take_thread_stack(std::max(stack_size, default_size),
+                                       &stack, &usable);
+  if (o->stack >= 0)
+    pthread_attr_setstack(&attr, stack, usable);
+  else if (stack_size > default_size)
+    pthread_attr_setstacksize(&attr, stack_size);
   int rc = pthread_create(&o->tid, &attr, thread_trampoline, o);
   pthread_attr_destroy(&attr);
   if (rc != 0) {
+    detail::give_thread_stack(o->stack);
+    o->stack = -1;
     destroy_state_lock(o);
     release_object(o);
     return 0;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 
 #include "runtime/runtime.hpp"
 
@@ -15,5 +16,13 @@ Handle table_guard(std::atomic<Handle>& guard);
 void close_table_guard(std::atomic<Handle>& guard);
 // The synchronization slots' guard, for shutdown_runtime.
 void close_sync_table_guard();
+
+// A kept stack of at least `size` bytes for a new thread (a guard page
+// below it): its index, with its lowest usable address and size; -1 when
+// none is free or none can be mapped (the thread then takes the C
+// library's). give_thread_stack returns it once its thread has been
+// joined.
+int take_thread_stack(std::size_t size, void** stack, std::size_t* usable);
+void give_thread_stack(int index);
 
 }  // namespace pband::detail
