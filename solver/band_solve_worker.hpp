@@ -10,6 +10,9 @@
 #include <cstdint>
 
 #include "runtime/runtime.hpp"
+#if defined(PBAND_PHASE_CLOCKS)
+#include "solver/band_solver.hpp"
+#endif
 #include "solver/band_arrays.hpp"
 #include "solver/block_ops_dispatch.hpp"
 #include "solver/solver_isa.hpp"
@@ -79,7 +82,6 @@ void band_solve_worker(T*& A, std::int32_t& n, std::int32_t& hb, T*& B,
   auto clock_phase = [&](int kind) {
     const auto now = std::chrono::steady_clock::now();
     const double t = std::chrono::duration<double>(now - clock_start).count();
-    clock_start = now;
     // An update phase folds in the level below its stride.
     const std::int64_t w = kind == 1 ? level_stride / 2 : level_stride;
     int level = 0;
@@ -105,6 +107,10 @@ void band_solve_worker(T*& A, std::int32_t& n, std::int32_t& hb, T*& B,
       sync_slot_arm(slots[2 - p], team_size);
       sync_slot_post(slot);
     }
+#if defined(PBAND_PHASE_CLOCKS)
+    // Every thread's next phase starts here, whoever leads its end.
+    clock_start = std::chrono::steady_clock::now();
+#endif
   };
   auto failed = [&] {
     return failure_flags[p - 1].load(std::memory_order_relaxed) != 0;
