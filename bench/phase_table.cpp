@@ -1,7 +1,8 @@
 // pband_phase_table: where the solver's time goes on the benchmark system,
 // phase by phase and level by level (a build with PBAND_PHASE_CLOCKS).
 //
-//   pband_phase_table [reps] [team]     (defaults: 10 solves, a team of 1)
+//   pband_phase_table [reps] [team] [n] [hb]
+//   (defaults: 10 solves, a team of 1, the benchmark's n = 2000000, hb = 8)
 #include <cstdio>
 #include <cstdlib>
 
@@ -63,7 +64,13 @@ int main(int argc, char** argv) {
   using namespace pband::bench;
   const int reps = argc > 1 ? std::atoi(argv[1]) : 10;
   const int team = argc > 2 ? std::atoi(argv[2]) : 1;
-  BandSystem<float> f = make_float_system(2000000, 8);
+  const int n = argc > 3 ? std::atoi(argv[3]) : 2000000;
+  const int hb = argc > 4 ? std::atoi(argv[4]) : 8;
+  if (reps < 1 || team < 1 || n < 1 || hb < 1) {
+    std::puts("usage: pband_phase_table [reps] [team] [n] [hb]");
+    return 2;
+  }
+  BandSystem<float> f = make_float_system(n, hb);
   table(f, "r4", reps, team, [](BandSystem<float>& s, std::int32_t& st) {
     pband::solve_band_system_r4(s.a(), s.n, s.hb, s.b(), 1, s.w(), st);
   });
