@@ -116,6 +116,15 @@ struct GroupOps {
     for (int g = 0; g < G; ++g) out[g] = address(cs[g < lanes ? g : 0]);
   }
 
+  // dst := the count elements at address(c) of every lane's block c.
+  template <class F>
+  static void gather_from(X* dst, const std::int64_t* cs, int lanes,
+                          F address, std::int64_t count) {
+    T* from[G];
+    lane_addresses(from, cs, lanes, address);
+    gather(dst, from, count);
+  }
+
   // The diagonal blocks' columns factored left-looking, each followed by
   // the same row of the left spike and of the first right-hand side: the
   // terms of every element in the order of the general forms. l: len
@@ -388,16 +397,12 @@ struct GroupOps {
     T* a[G];
     lane_addresses(a, cs, lanes, [&](std::int64_t c) { return s.col(c); });
     gather(l, a, len * S);
-    T* k_src[G];
-    if (level1) {
-      lane_addresses(k_src, cs, lanes,
-                     [&](std::int64_t c) { return s.col(c - hb); });
-      gather(kl, k_src, hb * S);
-    } else {
-      lane_addresses(k_src, cs, lanes,
-                     [&](std::int64_t c) { return s.cpl(c, 1); });
-      gather(kl, k_src, hb * hb);
-    }
+    if (level1)
+      gather_from(kl, cs, lanes, [&](std::int64_t c) { return s.col(c - hb); },
+                  hb * S);
+    else
+      gather_from(kl, cs, lanes, [&](std::int64_t c) { return s.cpl(c, 1); },
+                  hb * hb);
     T* head_cpl[G];
     lane_addresses(head_cpl, cs, lanes,
                    [&](std::int64_t c) { return s.cpl(c + nd, 1); });
@@ -538,28 +543,27 @@ struct GroupOps {
     T* a[G];
     T* b[G];
     T* head_cpl[G];
-    T* from[G];
     lane_addresses(a, cs, lanes,
                    [&](std::int64_t c) { return s.col(c - 1) + 1; });
     gather(run, a, hb + len * S);
     lane_addresses(head_cpl, cs, lanes,
                    [&](std::int64_t c) { return s.cpl(c, 1); });
     gather(ec, head_cpl, hb * hb);
-    lane_addresses(from, cs, lanes,
-                   [&](std::int64_t c) { return s.cpl(c + nd, 1); });
-    gather(sr, from, len * hb);
-    lane_addresses(from, cs, lanes,
-                   [&](std::int64_t c) { return s.cpl(c - nd + t, 1); });
-    gather(spt, from, hb * hb);
+    gather_from(sr, cs, lanes,
+                [&](std::int64_t c) { return s.cpl(c + nd, 1); },
+                len * hb);
+    gather_from(spt, cs, lanes,
+                [&](std::int64_t c) { return s.cpl(c - nd + t, 1); },
+                hb * hb);
     lane_addresses(b, cs, lanes, [&](std::int64_t c) { return s.rhs(c, 1); });
     if (rhs) {
       gather(y, b, len);
-      lane_addresses(from, cs, lanes,
-                     [&](std::int64_t c) { return s.rhs(c + nd, 1); });
-      gather(yr, from, len);
-      lane_addresses(from, cs, lanes,
-                     [&](std::int64_t c) { return s.rhs(c - nd + t, 1); });
-      gather(ypt, from, hb);
+      gather_from(yr, cs, lanes,
+                  [&](std::int64_t c) { return s.rhs(c + nd, 1); },
+                  len);
+      gather_from(ypt, cs, lanes,
+                  [&](std::int64_t c) { return s.rhs(c - nd + t, 1); },
+                  hb);
     }
 
     tail_update(run + hb + t * S, rhs ? y + t : nullptr, sr, yr, len, hb);
@@ -598,25 +602,24 @@ struct GroupOps {
       X* xr = cut.take(hb);
       X* l = cut.take(len * S);
       T* b[G];
-      T* from[G];
       lane_addresses(b, cs, lanes,
                      [&](std::int64_t c) { return s.rhs(c, 1); });
       gather(x, b, len);
-      lane_addresses(from, cs, lanes,
-                     [&](std::int64_t c) { return s.cpl(c, 1); });
-      gather(sp, from, len * hb);
-      lane_addresses(from, cs, lanes, [&](std::int64_t c) {
-        return s.rhs(c - nd + len - hb, 1);
-      });
-      gather(xp, from, hb);
-      lane_addresses(from, cs, lanes,
-                     [&](std::int64_t c) { return s.sav(1, c + len); });
-      gather(sv, from, hb * hb);
-      lane_addresses(from, cs, lanes,
-                     [&](std::int64_t c) { return s.rhs(c + nd, 1); });
-      gather(xr, from, hb);
-      lane_addresses(from, cs, lanes, [&](std::int64_t c) { return s.col(c); });
-      gather(l, from, len * S);
+      gather_from(sp, cs, lanes,
+                  [&](std::int64_t c) { return s.cpl(c, 1); },
+                  len * hb);
+      gather_from(xp, cs, lanes,
+                  [&](std::int64_t c) { return s.rhs(c - nd + len - hb, 1); },
+                  hb);
+      gather_from(sv, cs, lanes,
+                  [&](std::int64_t c) { return s.sav(1, c + len); },
+                  hb * hb);
+      gather_from(xr, cs, lanes,
+                  [&](std::int64_t c) { return s.rhs(c + nd, 1); },
+                  hb);
+      gather_from(l, cs, lanes,
+                  [&](std::int64_t c) { return s.col(c); },
+                  len * S);
 
       back_rows(x, sp, xp, sv, xr, l, len, hb);
       scatter(b, x, len, lanes);

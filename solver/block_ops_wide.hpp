@@ -41,22 +41,7 @@ struct Wide {
   static constexpr std::int64_t kPad = (kMaxWideHb + VW - 1) / VW * VW;
   static constexpr int kChunks = int(kPad / VW);
 
-  // rows × cols from src (row stride ss) into dst (stride ds), zeros after.
-  static void copy_in(T* dst, std::int64_t ds, const T* src, std::int64_t ss,
-                      std::int64_t rows, std::int64_t cols) {
-    const std::int64_t whole = cols / VW * VW;
-    for (std::int64_t r = 0; r < rows; ++r) {
-      T* d = dst + r * ds;
-      const T* p = src + r * ss;
-      for (std::int64_t k = 0; k < whole; k += VW) {
-        V v;
-        L::load(v, p + k);
-        L::store(d + k, v);
-      }
-      for (std::int64_t k = whole; k < cols; ++k) d[k] = p[k];
-      for (std::int64_t k = cols; k < ds; ++k) d[k] = T(0);
-    }
-  }
+  // rows × cols from src (row stride ss) into dst (stride ds).
   static void copy_out(T* dst, std::int64_t ds, const T* src,
                        std::int64_t ss, std::int64_t rows,
                        std::int64_t cols) {
@@ -71,6 +56,32 @@ struct Wide {
       }
       for (std::int64_t k = whole; k < cols; ++k) d[k] = p[k];
     }
+  }
+  // The same into padded rows, zeros after each row's cols values.
+  static void copy_in(T* dst, std::int64_t ds, const T* src, std::int64_t ss,
+                      std::int64_t rows, std::int64_t cols) {
+    copy_out(dst, ds, src, ss, rows, cols);
+    for (std::int64_t r = 0; r < rows; ++r)
+      std::fill(dst + r * ds + cols, dst + (r + 1) * ds, T(0));
+  }
+  // b(0 … len) -= Σ m(t, ·)·y(t), t = 0 … terms-1 in order, each product
+  // subtracted at once; m's rows padded to P, whole vectors.
+  static void subtract_products(T* b, std::int64_t len, const T* m,
+                                std::int64_t P, std::int64_t terms,
+                                const T* y) {
+    const int chunks = int(P / VW);
+    alignas(64) T v[kPad] = {};
+    std::memcpy(v, b, sizeof(T) * len);
+    V acc[kChunks];
+    for (int c = 0; c < chunks; ++c) L::load(acc[c], v + c * VW);
+    for (std::int64_t t = 0; t < terms; ++t)
+      for (int c = 0; c < chunks; ++c) {
+        V mt;
+        L::load(mt, m + t * P + c * VW);
+        acc[c] = acc[c] - mt * y[t];
+      }
+    for (int c = 0; c < chunks; ++c) L::store(v + c * VW, acc[c]);
+    std::memcpy(b, v, sizeof(T) * len);
   }
   // dst (cols × P, padded) := src (rows × cols, stride ss) transposed,
   // through VW × VW tiles.
@@ -223,23 +234,8 @@ void update_from_right_wide(const BandArrays<T>& s, std::int64_t e,
         aj[k - j] = Et::sub(aj[k - j], sums[k]);
     }
   }
-  const std::int64_t chunks = P / VW;
-  for (std::int64_t q = 1; q <= s.nrhs; ++q) {
-    const T* y = s.rhs(r0, q);
-    T* bt = s.rhs(t0 + 1, q);
-    alignas(64) T b[W::kPad] = {};
-    std::memcpy(b, bt, sizeof(T) * hb);
-    V acc[W::kChunks];
-    for (int c = 0; c < chunks; ++c) W::L::load(acc[c], b + c * VW);
-    for (std::int64_t i = 0; i < rows; ++i)
-      for (int c = 0; c < chunks; ++c) {
-        V sk;
-        W::L::load(sk, sr + i * P + c * VW);
-        acc[c] = acc[c] - sk * y[i];
-      }
-    for (int c = 0; c < chunks; ++c) W::L::store(b + c * VW, acc[c]);
-    std::memcpy(bt, b, sizeof(T) * hb);
-  }
+  for (std::int64_t q = 1; q <= s.nrhs; ++q)
+    W::subtract_products(s.rhs(t0 + 1, q), hb, sr, P, rows, s.rhs(r0, q));
 }
 
 // The update of remaining block E = [c, …] from its left neighbour P
@@ -295,22 +291,8 @@ void update_from_left_wide(const BandArrays<T>& s, std::int64_t c,
       std::memcpy(s.col(c + j), col[jj] + j, sizeof(T) * (rows - j));
     }
   }
-  for (std::int64_t q = 1; q <= s.nrhs; ++q) {
-    T* bh = s.rhs(c, q);
-    const T* y = s.rhs(p_tail, q);
-    alignas(64) T b[W::kPad] = {};
-    std::memcpy(b, bh, sizeof(T) * rows);
-    V acc[W::kChunks];
-    for (int r = 0; r < chunks; ++r) W::L::load(acc[r], b + r * VW);
-    for (std::int64_t k = 0; k < hb; ++k)
-      for (int r = 0; r < chunks; ++r) {
-        V ck;
-        W::L::load(ck, ct + k * P + r * VW);
-        acc[r] = acc[r] - ck * y[k];
-      }
-    for (int r = 0; r < chunks; ++r) W::L::store(b + r * VW, acc[r]);
-    std::memcpy(bh, b, sizeof(T) * rows);
-  }
+  for (std::int64_t q = 1; q <= s.nrhs; ++q)
+    W::subtract_products(s.rhs(c, q), rows, ct, P, hb, s.rhs(p_tail, q));
   // saved(k, end_P + r) = C_P(r, k): the rows as they stand.
   std::memcpy(s.sav(1, p_end + 1), s.cpl(c, 1), sizeof(T) * rows * hb);
   if (!has_q) return;

@@ -191,7 +191,9 @@ void gather_lanes(typename Lanes<R, G>::V* dst, const R* const (&src)[G],
   using L = Lanes<R, G>;
   using V = typename L::V;
   if (count < G) {
-    for (std::int64_t p = 0; p < count; ++p)
+    // (count < G here; the bound says so to the compiler too.)
+    const int small = int(std::min<std::int64_t>(count, G - 1));
+    for (int p = 0; p < small; ++p)
       for (int g = 0; g < G; ++g) dst[p][g] = src[g][p];
     return;
   }
@@ -213,8 +215,9 @@ void scatter_lanes(R* const (&dst)[G], const typename Lanes<R, G>::V* src,
   using L = Lanes<R, G>;
   using V = typename L::V;
   if (count < G) {
+    const int small = int(std::min<std::int64_t>(count, G - 1));
     for (int g = 0; g < lanes; ++g)
-      for (std::int64_t p = 0; p < count; ++p) dst[g][p] = src[p][g];
+      for (int p = 0; p < small; ++p) dst[g][p] = src[p][g];
     return;
   }
   for (std::int64_t p = 0;; p += G) {
