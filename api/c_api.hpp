@@ -12,7 +12,7 @@
 #include "api/workspace.hpp"
 #include "pband/pband.h"
 #include "runtime/runtime.hpp"
-#include "solver/element_traits.hpp"
+#include "kernels/element_traits.hpp"
 
 namespace pband::api {
 

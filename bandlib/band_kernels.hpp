@@ -11,8 +11,8 @@
 
 #include "bandlib/band_library.hpp"
 #include "runtime/runtime.hpp"
-#include "solver/element_traits.hpp"
-#include "solver/factor_diagonal_block.hpp"
+#include "kernels/element_traits.hpp"
+#include "kernels/factor_diagonal_block.hpp"
 
 namespace pband::detail {
 

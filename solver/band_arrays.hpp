@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "solver/element_traits.hpp"
-#include "solver/factor_diagonal_block.hpp"
+#include "kernels/element_traits.hpp"
+#include "kernels/band_position.hpp"
 
 namespace pband {
 

@@ -10,7 +10,7 @@
 #include "runtime/runtime.hpp"
 #include "solver/band_arrays.hpp"
 #include "solver/band_solve_worker.hpp"
-#include "solver/element_traits.hpp"
+#include "kernels/element_traits.hpp"
 
 namespace pband {
 

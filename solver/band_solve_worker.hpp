@@ -15,7 +15,7 @@
 #endif
 #include "solver/band_arrays.hpp"
 #include "solver/block_ops_dispatch.hpp"
-#include "solver/solver_isa.hpp"
+#include "kernels/isa.hpp"
 
 namespace pband {
 
@@ -55,7 +55,7 @@ void band_solve_worker(T*& A, std::int32_t& n, std::int32_t& hb, T*& B,
   const BandArrays<T> s{A, B, saved, coupling, n, std::max(hb, 0),
                         std::max(nrhs, 0), block_size};
   const std::int64_t bs = block_size;
-  const BlockOps<T> ops = block_ops<T>(s.hb, solver_isa());
+  const BlockOps<T> ops = block_ops<T>(s.hb, isa_in_use());
   std::int32_t p = 1;
 
   // Takes up to `most` blocks of the phase in a row, fewer near its end so

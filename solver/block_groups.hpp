@@ -14,7 +14,7 @@
 
 #include "solver/band_arrays.hpp"
 #include "solver/block_ops.hpp"
-#include "solver/element_traits.hpp"
+#include "kernels/element_traits.hpp"
 #include "solver/lane_packs.hpp"
 
 namespace pband {
@@ -59,7 +59,7 @@ struct GroupOps {
   using Tr = PackTraits<T, G>;
   using X = typename Tr::X;
   using R = RealOf<T>;
-  using V = typename Lanes<R, G>::V;
+  using V = typename Simd<R, G>::V;
 
   // Packs a scratch must hold for each phase (kNoFit: more than any).
   static constexpr std::int64_t kNoFit = std::int64_t(1) << 62;

@@ -10,8 +10,8 @@
 
 #include "solver/band_arrays.hpp"
 #include "solver/block_ops_wide.hpp"
-#include "solver/element_traits.hpp"
-#include "solver/factor_diagonal_block.hpp"
+#include "kernels/element_traits.hpp"
+#include "kernels/factor_diagonal_block.hpp"
 
 namespace pband {
 

@@ -11,8 +11,9 @@
 #include "solver/block_groups.hpp"
 #include "solver/block_ops.hpp"
 #include "solver/block_ops_lanes.hpp"
-#include "solver/simd_lanes.hpp"
-#include "solver/solver_isa.hpp"
+#include "kernels/simd.hpp"
+#include "kernels/isa.hpp"
+#include "solver/solver_switches.hpp"
 
 namespace pband {
 
@@ -187,10 +188,10 @@ void fold_into_neighbours(const BandArrays<T>& s, std::int64_t c,
 
 PBAND_GROUP_OPS_FOR_ISA(BaselineGroups, PBAND_FLATTEN, 16)
 PBAND_GROUP_OPS_FOR_ISA(Avx2Groups,
-                        __attribute__((target("avx2"))) PBAND_FLATTEN, 32)
+                        PBAND_TARGET_AVX2 PBAND_FLATTEN, 32)
 PBAND_GROUP_OPS_FOR_ISA(
     Avx512Groups,
-    __attribute__((target("avx512f,avx512vl,avx512bw,avx512dq")))
+    PBAND_TARGET_AVX512
         PBAND_FLATTEN, 64)
 #undef PBAND_GROUP_OPS_FOR_ISA
 
@@ -366,10 +367,10 @@ void back_some(const BandArrays<T>& s, const std::int64_t* cs, int count,
   };
 
 PBAND_BLOCK_OPS_FOR_ISA(BaselineOps, PBAND_FLATTEN, BaselineGroups)
-PBAND_BLOCK_OPS_FOR_ISA(Avx2Ops, __attribute__((target("avx2"))) PBAND_FLATTEN,
+PBAND_BLOCK_OPS_FOR_ISA(Avx2Ops, PBAND_TARGET_AVX2 PBAND_FLATTEN,
                         Avx2Groups)
 PBAND_BLOCK_OPS_FOR_ISA(
-    Avx512Ops, __attribute__((target("avx512f,avx512vl,avx512bw,avx512dq")))
+    Avx512Ops, PBAND_TARGET_AVX512
                    PBAND_FLATTEN,
     Avx512Groups)
 #undef PBAND_BLOCK_OPS_FOR_ISA

@@ -11,9 +11,9 @@
 
 #include "solver/band_arrays.hpp"
 #include "solver/block_ops.hpp"
-#include "solver/element_traits.hpp"
-#include "solver/factor_diagonal_block.hpp"
-#include "solver/simd_lanes.hpp"
+#include "kernels/element_traits.hpp"
+#include "kernels/factor_diagonal_block.hpp"
+#include "kernels/simd.hpp"
 
 namespace pband {
 
@@ -42,7 +42,7 @@ void back_substitution_blocks(const BandArrays<T>& s,
       if constexpr (kHasLanes<T, HB>) {
         // HB rows of the spike at a time, turned into columns, so that
         // each x(i) still takes its terms in increasing k.
-        using L = Lanes<T, HB>;
+        using L = Simd<T, HB>;
         using V = typename L::V;
         for (; i0 + HB <= len; i0 += HB) {
           V col[HB];
@@ -88,7 +88,7 @@ void back_substitution_blocks(const BandArrays<T>& s,
     // The last HB rows have fewer terms; the others keep the HB values
     // below them in a vector, so a row never waits for a reload of the
     // value just stored.
-    using L = Lanes<T, HB>;
+    using L = Simd<T, HB>;
     using V = typename L::V;
     for (; d < HB && d < len; ++d) {
       for (int b = 0; b < P; ++b) {
@@ -155,7 +155,7 @@ template <class T, int HB>
 void right_coupling_lanes(const BandArrays<T>& s, std::int64_t c,
                           std::int64_t end, std::int64_t w,
                           std::int64_t nd) {
-  using L = Lanes<T, HB>;
+  using L = Simd<T, HB>;
   using V = typename L::V;
   constexpr std::int64_t S = HB + 1;
   const std::int64_t head = c + nd;
@@ -193,7 +193,7 @@ template <class T, int HB>
 void update_tail_from_rows(const BandArrays<T>& s, std::int64_t e,
                            const T* spike, const T* y, std::int64_t rows) {
   using Tr = ElementTraits<T>;
-  using L = Lanes<T, HB>;
+  using L = Simd<T, HB>;
   using V = typename L::V;
   const std::int64_t t0 = s.last(e) - HB;
   V acc[HB];
@@ -230,7 +230,7 @@ bool factor_blocks_lanes(const BandArrays<T>& s, const std::int64_t (&cs)[P],
                          std::atomic<std::int32_t>* failure_flags,
                          std::int32_t parity, bool fold) {
   using Tr = ElementTraits<T>;
-  using L = Lanes<T, HB>;
+  using L = Simd<T, HB>;
   using V = typename L::V;
   constexpr std::int64_t S = HB + 1;  // column stride of the band
   const std::int64_t len = s.last(cs[0]) - cs[0] + 1;
@@ -423,7 +423,7 @@ void update_from_right_lanes(const BandArrays<T>& s, std::int64_t c,
 template <class T, int HB>
 void update_from_left_lanes(const BandArrays<T>& s, std::int64_t c,
                             std::int64_t nd, std::int64_t level_first) {
-  using L = Lanes<T, HB>;
+  using L = Simd<T, HB>;
   using V = typename L::V;
   const std::int64_t end = s.last(c);
   if (end - c + 1 < 2 * HB + 1)

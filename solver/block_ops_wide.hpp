@@ -12,9 +12,9 @@
 #include <cstring>
 
 #include "solver/band_arrays.hpp"
-#include "solver/element_traits.hpp"
-#include "solver/simd_lanes.hpp"
-#include "solver/solver_isa.hpp"
+#include "kernels/element_traits.hpp"
+#include "kernels/simd.hpp"
+#include "solver/solver_switches.hpp"
 
 namespace pband {
 
@@ -32,7 +32,7 @@ bool wide_fits(std::int64_t hb, std::int64_t len) {
 
 template <class T, int VW>
 struct Wide {
-  using L = Lanes<T, VW>;
+  using L = Simd<T, VW>;
   using V = typename L::V;
   // Row stride of a padded copy: hb rounded up to whole vectors.
   static std::int64_t padded(std::int64_t hb) {

@@ -11,8 +11,8 @@
 #include <cstring>
 #include <immintrin.h>
 
-#include "solver/element_traits.hpp"
-#include "solver/simd_lanes.hpp"
+#include "kernels/element_traits.hpp"
+#include "kernels/simd.hpp"
 
 namespace pband {
 
@@ -21,7 +21,7 @@ namespace pband {
 // part G apart.
 template <class R, int G>
 struct ComplexPack {
-  typename Lanes<R, G>::V re, im;
+  typename Simd<R, G>::V re, im;
 };
 
 // Lane-wise arithmetic of packs of element type T, in place, with the
@@ -36,12 +36,12 @@ namespace pack_detail {
 // The correctly rounded square root of every lane as one instruction.
 // Each width's instruction comes with its instruction set; the kernels
 // compiled for it inline it.
-using Pack4f = Lanes<float, 4>::V;
-using Pack2d = Lanes<double, 2>::V;
-using Pack8f = Lanes<float, 8>::V;
-using Pack4d = Lanes<double, 4>::V;
-using Pack16f = Lanes<float, 16>::V;
-using Pack8d = Lanes<double, 8>::V;
+using Pack4f = Simd<float, 4>::V;
+using Pack2d = Simd<double, 2>::V;
+using Pack8f = Simd<float, 8>::V;
+using Pack4d = Simd<double, 4>::V;
+using Pack16f = Simd<float, 16>::V;
+using Pack8d = Simd<double, 8>::V;
 inline void sqrt_pack(Pack4f& a) { a = (Pack4f)_mm_sqrt_ps((__m128)a); }
 inline void sqrt_pack(Pack2d& a) { a = (Pack2d)_mm_sqrt_pd((__m128d)a); }
 __attribute__((target("avx"))) inline void sqrt_pack(Pack8f& a) {
@@ -59,11 +59,11 @@ __attribute__((target("avx512f"))) inline void sqrt_pack(Pack8d& a) {
 
 // |a| lane by lane: the sign bits cleared.
 template <class R, int G>
-[[gnu::always_inline]] inline void abs_lanes(typename Lanes<R, G>::V& out,
-                                             const typename Lanes<R, G>::V& a) {
-  using V = typename Lanes<R, G>::V;
-  using M = typename Lanes<R, G>::Mask;
-  using I = typename LaneInt<R>::type;
+[[gnu::always_inline]] inline void abs_lanes(typename Simd<R, G>::V& out,
+                                             const typename Simd<R, G>::V& a) {
+  using V = typename Simd<R, G>::V;
+  using M = typename Simd<R, G>::Mask;
+  using I = typename SimdInt<R>::type;
   constexpr I sign = I(1) << (8 * sizeof(R) - 1);
   out = (V)((M)a & ~sign);
 }
@@ -72,7 +72,7 @@ template <class R, int G>
 
 template <class R, int G>
 struct RealPackTraits {
-  using V = typename Lanes<R, G>::V;
+  using V = typename Simd<R, G>::V;
   using X = V;
   using Real = R;
   static constexpr int kLanes = G;
@@ -101,7 +101,7 @@ struct RealPackTraits {
 
 template <class R, int G>
 struct ComplexPackTraits {
-  using V = typename Lanes<R, G>::V;
+  using V = typename Simd<R, G>::V;
   using X = ComplexPack<R, G>;
   using Real = R;
   using Scalar = ComplexTraits<R>;
@@ -134,7 +134,7 @@ struct ComplexPackTraits {
   // |d| > |c|: r = c/d, e = d + c r, ((a r + b)/e, (b r - a)/e);
   // otherwise  r = d/c, e = c + d r, ((a + b r)/e, (b - a r)/e).
   [[gnu::always_inline]] static void div(X& x, const X& y) {
-    using M = typename Lanes<R, G>::Mask;
+    using M = typename Simd<R, G>::Mask;
     const V a = x.re, b = x.im, c = y.re, d = y.im;
     // As the scalar |d| > |c|: false for a NaN.
     V ad, ac;
@@ -186,9 +186,9 @@ inline constexpr std::int64_t kRealsPer = ElementTraits<T>::is_complex ? 2 : 1;
 // dst[p], lane g := src[g][p] for p < count, counted in reals: G × G tiles
 // transposed in registers, the last one overlapping the one before it.
 template <class R, int G>
-void gather_lanes(typename Lanes<R, G>::V* dst, const R* const (&src)[G],
+void gather_lanes(typename Simd<R, G>::V* dst, const R* const (&src)[G],
                   std::int64_t count) {
-  using L = Lanes<R, G>;
+  using L = Simd<R, G>;
   using V = typename L::V;
   if (count < G) {
     // (count < G here; the bound says so to the compiler too.)
@@ -210,9 +210,9 @@ void gather_lanes(typename Lanes<R, G>::V* dst, const R* const (&src)[G],
 // dst[g][p] := src[p], lane g, for p < count reals and the first `lanes`
 // lanes only.
 template <class R, int G>
-void scatter_lanes(R* const (&dst)[G], const typename Lanes<R, G>::V* src,
+void scatter_lanes(R* const (&dst)[G], const typename Simd<R, G>::V* src,
                    std::int64_t count, int lanes) {
-  using L = Lanes<R, G>;
+  using L = Simd<R, G>;
   using V = typename L::V;
   if (count < G) {
     const int small = int(std::min<std::int64_t>(count, G - 1));

@@ -5,7 +5,8 @@
 
 #include "solver/band_solve_driver.hpp"
 #include "solver/band_solver.hpp"
-#include "solver/solver_isa.hpp"
+#include "kernels/isa.hpp"
+#include "solver/solver_switches.hpp"
 
 namespace pband {
 namespace {
@@ -39,12 +40,12 @@ std::int32_t solver_block_base() {
 }
 
 void set_solver_isa(std::int32_t level) {
-  solver_isa_cap.store(level < 0 ? -1 : level, std::memory_order_relaxed);
+  isa_cap.store(level < 0 ? -1 : level, std::memory_order_relaxed);
 }
 
 std::int32_t solver_isa_widest() { return widest_isa(); }
 
-std::int32_t solver_isa_in_use() { return solver_isa(); }
+std::int32_t solver_isa_in_use() { return isa_in_use(); }
 
 void set_solver_vector_forms(bool on) {
   solver_vector_forms_on.store(on, std::memory_order_relaxed);

@@ -16,7 +16,7 @@
 
 #include "bandlib/band_library.hpp"
 #include "runtime/runtime.hpp"
-#include "solver/element_traits.hpp"
+#include "kernels/element_traits.hpp"
 #include "tests/common/band_test_util.hpp"
 
 namespace pband::test {

@@ -6,7 +6,7 @@
 #include <limits>
 
 #include "bandlib/band_library.hpp"
-#include "solver/element_traits.hpp"
+#include "kernels/element_traits.hpp"
 #include "tests/solver/solver_test_support.hpp"
 
 namespace pband::test {

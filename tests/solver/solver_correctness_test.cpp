@@ -6,7 +6,7 @@
 #include <numeric>
 #include <set>
 
-#include "solver/factor_diagonal_block.hpp"
+#include "kernels/factor_diagonal_block.hpp"
 
 #include "tests/solver/solver_test_support.hpp"
 

@@ -4,7 +4,7 @@
 // its mutex or its workers still gives the right solution.
 #include <atomic>
 
-#include "solver/factor_diagonal_block.hpp"
+#include "kernels/factor_diagonal_block.hpp"
 
 #include "tests/solver/solver_test_support.hpp"
 

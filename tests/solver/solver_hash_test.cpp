@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "driver/benchmark.hpp"
-#include "solver/factor_diagonal_block.hpp"
+#include "kernels/factor_diagonal_block.hpp"
 #include "tests/solver/solver_test_support.hpp"
 
 namespace pband::test {

@@ -8,7 +8,7 @@
 #include <atomic>
 #include <thread>
 
-#include "solver/element_traits.hpp"
+#include "kernels/element_traits.hpp"
 #include "tests/stress/stress_support.hpp"
 
 namespace pband {

@@ -1,7 +1,7 @@
 // W elements of a real type as one compiler vector (GCC/clang vector
-// extensions), for the solver's kernels that work across independent
-// elements. Lane arithmetic is plain IEEE arithmetic, so any vector width
-// the compiler maps it to gives the bits of the scalar code.
+// extensions), for the kernels that work across independent elements.
+// Lane arithmetic is plain IEEE arithmetic, so any vector width the
+// compiler maps it to gives the bits of the scalar code.
 #pragma once
 
 #include <cstddef>
@@ -9,30 +9,20 @@
 #include <cstring>
 #include <utility>
 
-// Per-instruction-set kernel copies are flattened so that everything they
-// call is compiled for their target. Sanitizer builds check the same source
-// without it: flattened and instrumented, the kernels take many minutes to
-// compile, and inlining changes neither what is computed nor its bits.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define PBAND_FLATTEN
-#else
-#define PBAND_FLATTEN __attribute__((flatten))
-#endif
-
 namespace pband {
 
 template <class R>
-struct LaneInt;
+struct SimdInt;
 template <>
-struct LaneInt<float> {
+struct SimdInt<float> {
   using type = std::int32_t;
 };
 template <>
-struct LaneInt<double> {
+struct SimdInt<double> {
   using type = std::int64_t;
 };
 
-namespace lanes_detail {
+namespace simd_detail {
 
 // Lane i of the interleave of a and b (lanes W + j name b's lane j):
 // a0 b0 a1 b1 … from the lower halves, or from the upper ones.
@@ -61,14 +51,14 @@ constexpr int shift_in_lane(int w, std::size_t i) {
   return i == 0 ? 0 : w + int(i) - 1;
 }
 
-}  // namespace lanes_detail
+}  // namespace simd_detail
 
 // Vectors are only passed by reference: a vector argument's ABI depends on
 // the instruction set, and the kernels are compiled for several.
 template <class R, int W>
-struct Lanes {
+struct Simd {
   typedef R V __attribute__((vector_size(W * sizeof(R))));
-  typedef typename LaneInt<R>::type Mask
+  typedef typename SimdInt<R>::type Mask
       __attribute__((vector_size(W * sizeof(R))));
 
   static void load(V& v, const R* p) { std::memcpy(&v, p, sizeof v); }
@@ -101,7 +91,7 @@ struct Lanes {
   static void interleave(V& out, const V& a, const V& b,
                          std::index_sequence<I...>) {
     out = __builtin_shufflevector(
-        a, b, lanes_detail::interleave_lane(W, Upper, I)...);
+        a, b, simd_detail::interleave_lane(W, Upper, I)...);
   }
   // Within each 16-byte block, the low (or high) halves of a and b
   // interleaved S values at a time: unpacklo/unpackhi.
@@ -110,14 +100,14 @@ struct Lanes {
                      std::index_sequence<I...>) {
     out = __builtin_shufflevector(
         a, b,
-        lanes_detail::unpack_lane(W, 16 / int(sizeof(R)), S, Upper, I)...);
+        simd_detail::unpack_lane(W, 16 / int(sizeof(R)), S, Upper, I)...);
   }
   // The even (or odd) 16-byte blocks of a, then those of b.
   template <bool Odd, std::size_t... I>
   static void blocks(V& out, const V& a, const V& b,
                      std::index_sequence<I...>) {
     out = __builtin_shufflevector(
-        a, b, lanes_detail::block_lane(W, 16 / int(sizeof(R)), Odd, I)...);
+        a, b, simd_detail::block_lane(W, 16 / int(sizeof(R)), Odd, I)...);
   }
   static void transpose_blocks(V (&r)[W]) {
     constexpr int E = 16 / int(sizeof(R));
@@ -183,7 +173,7 @@ struct Lanes {
   }
   template <std::size_t... I>
   static void shift_in(V& v, const V& xv, std::index_sequence<I...>) {
-    v = __builtin_shufflevector(xv, v, lanes_detail::shift_in_lane(W, I)...);
+    v = __builtin_shufflevector(xv, v, simd_detail::shift_in_lane(W, I)...);
   }
 
   // Lanes i >= n of v get their values from old. The mask comes from one
@@ -191,12 +181,12 @@ struct Lanes {
   static void keep_after(V& v, const V& old, int n) {
     Mask m;
     lane_numbers(m, std::make_index_sequence<W>{});
-    m = m < static_cast<typename LaneInt<R>::type>(n);
+    m = m < static_cast<typename SimdInt<R>::type>(n);
     v = (V)(((Mask)v & m) | ((Mask)old & ~m));
   }
   template <std::size_t... I>
   static void lane_numbers(Mask& m, std::index_sequence<I...>) {
-    m = Mask{static_cast<typename LaneInt<R>::type>(I)...};
+    m = Mask{static_cast<typename SimdInt<R>::type>(I)...};
   }
 };
 

@@ -9,17 +9,12 @@
 #include <type_traits>
 #include <utility>
 
-#include "solver/element_traits.hpp"
-#include "solver/simd_lanes.hpp"
-#include "solver/solver_isa.hpp"
+#include "kernels/band_position.hpp"
+#include "kernels/element_traits.hpp"
+#include "kernels/isa.hpp"
+#include "kernels/simd.hpp"
 
 namespace pband {
-
-// 0-based position of element (i, j), i >= j, 1-based indices, in lower
-// band storage with column stride hb + 1. 64-bit: large systems overflow.
-inline std::int64_t band_pos(std::int64_t i, std::int64_t j, std::int64_t hb) {
-  return (j - 1) * (hb + 1) + (i - j);
-}
 
 // Factors columns first … last of the band matrix A in place, left-looking,
 // using only columns of the block (contributions from earlier columns must
@@ -75,11 +70,11 @@ void factor_band_columns(T* A, std::int64_t hb, std::int64_t first,
 // in increasing column k = j - D, as factor_band_columns does; column k
 // reaches rows up to k + HB, the first HB - D of bj.
 template <class T, int HB>
-void reduce_column_from_window(T& dj, typename Lanes<T, HB>::V& bj,
-                               const typename Lanes<T, HB>::V (&win)[HB],
+void reduce_column_from_window(T& dj, typename Simd<T, HB>::V& bj,
+                               const typename Simd<T, HB>::V (&win)[HB],
                                std::int64_t before) {
   using Tr = ElementTraits<T>;
-  using L = Lanes<T, HB>;
+  using L = Simd<T, HB>;
   using V = typename L::V;
   auto term = [&]<int D>(std::integral_constant<int, D>) {
     if (before < D) return;
@@ -98,8 +93,8 @@ void reduce_column_from_window(T& dj, typename Lanes<T, HB>::V& bj,
 
 // The window moves on by one column: bj becomes win[0].
 template <class T, int HB>
-void push_column(typename Lanes<T, HB>::V (&win)[HB],
-                 const typename Lanes<T, HB>::V& bj) {
+void push_column(typename Simd<T, HB>::V (&win)[HB],
+                 const typename Simd<T, HB>::V& bj) {
   for (int d = HB - 1; d > 0; --d) win[d] = win[d - 1];
   win[0] = bj;
 }
@@ -114,7 +109,7 @@ void factor_band_columns_lanes(T* A, std::int64_t first, std::int64_t last,
                                std::atomic<std::int32_t>* failure_flags,
                                std::int32_t parity) {
   using Tr = ElementTraits<T>;
-  using L = Lanes<T, HB>;
+  using L = Simd<T, HB>;
   using V = typename L::V;
   V win[HB] = {};  // win[d-1]: column j-d below its diagonal
   std::int64_t j = first;
@@ -148,7 +143,7 @@ namespace factor_detail {
 // AVX-512 and used where the processor has them, for half bandwidths whose
 // column fits one register.
 template <class T, int HB>
-__attribute__((target("avx2"))) PBAND_FLATTEN void factor_lanes_avx2(
+PBAND_TARGET_AVX2 PBAND_FLATTEN void factor_lanes_avx2(
     T* A, std::int64_t first, std::int64_t last, RealOf<T> threshold,
     std::atomic<std::int32_t>* failure_flags, std::int32_t parity) {
   factor_band_columns_lanes<T, HB>(A, first, last, threshold, failure_flags,
@@ -156,8 +151,7 @@ __attribute__((target("avx2"))) PBAND_FLATTEN void factor_lanes_avx2(
 }
 
 template <class T, int HB>
-__attribute__((target("avx512f,avx512vl,avx512bw,avx512dq")))
-PBAND_FLATTEN void
+PBAND_TARGET_AVX512 PBAND_FLATTEN void
 factor_lanes_avx512(T* A, std::int64_t first, std::int64_t last,
                     RealOf<T> threshold,
                     std::atomic<std::int32_t>* failure_flags,
@@ -177,7 +171,7 @@ void factor_diagonal_block(T* A, std::int32_t hb, std::int32_t first,
     // One register a column: vectors wider than the registers are split
     // by the compiler into moves through memory, slower than the scalar
     // loop.
-    const std::int32_t isa = solver_isa();
+    const std::int32_t isa = isa_in_use();
     if (isa >= 2 && hb == 64 / int(sizeof(T)))
       return factor_detail::factor_lanes_avx512<T, 64 / sizeof(T)>(
           A, first, last, threshold, failure_flags, parity);
