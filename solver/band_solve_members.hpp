@@ -20,11 +20,4 @@
       T* A, std::int32_t n, std::int32_t hb, T* B, std::int32_t nrhs, T* W,  \
       std::int32_t team_size, std::int32_t& status) {                        \
     solve_band_system<T>(A, n, hb, B, nrhs, W, team_size, status);           \
-  }                                                                          \
-  void factor_diagonal_block_##SUFFIX(                                       \
-      T* A, std::int32_t hb, std::int32_t first, std::int32_t last,          \
-      RealOf<T> threshold, std::atomic<std::int32_t>* failure_flags,         \
-      std::int32_t parity) {                                                 \
-    factor_diagonal_block<T>(A, hb, first, last, threshold, failure_flags,   \
-                             parity);                                        \
   }

@@ -67,27 +67,6 @@ void solve_band_system_team_c16(std::complex<double>* A, std::int32_t n,
                                 std::int32_t team_size,
                                 std::int32_t& status);
 
-// In-place factorization of columns first … last with the pivot test;
-// on failure sets failure_flags[parity - 1] (parity 1 or 2) to 1.
-void factor_diagonal_block_r4(float* A, std::int32_t hb, std::int32_t first,
-                              std::int32_t last, float threshold,
-                              std::atomic<std::int32_t>* failure_flags,
-                              std::int32_t parity);
-void factor_diagonal_block_r8(double* A, std::int32_t hb, std::int32_t first,
-                              std::int32_t last, double threshold,
-                              std::atomic<std::int32_t>* failure_flags,
-                              std::int32_t parity);
-void factor_diagonal_block_c8(std::complex<float>* A, std::int32_t hb,
-                              std::int32_t first, std::int32_t last,
-                              float threshold,
-                              std::atomic<std::int32_t>* failure_flags,
-                              std::int32_t parity);
-void factor_diagonal_block_c16(std::complex<double>* A, std::int32_t hb,
-                               std::int32_t first, std::int32_t last,
-                               double threshold,
-                               std::atomic<std::int32_t>* failure_flags,
-                               std::int32_t parity);
-
 namespace testing {
 
 // Forces the block base (columns per block follow from it and hb) of
