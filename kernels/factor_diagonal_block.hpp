@@ -104,7 +104,7 @@ void push_column(typename Simd<T, HB>::V (&win)[HB],
 // the run, those rows are one vector and the HB columns before it are kept
 // in registers, so a column never waits for the stores of the one before.
 template <class T, int HB>
-void factor_band_columns_lanes(T* A, std::int64_t first, std::int64_t last,
+void factor_band_columns_vector(T* A, std::int64_t first, std::int64_t last,
                                RealOf<T> threshold,
                                std::atomic<std::int32_t>* failure_flags,
                                std::int32_t parity) {
@@ -143,20 +143,20 @@ namespace factor_detail {
 // AVX-512 and used where the processor has them, for half bandwidths whose
 // column fits one register.
 template <class T, int HB>
-PBAND_TARGET_AVX2 PBAND_FLATTEN void factor_lanes_avx2(
+PBAND_TARGET_AVX2 PBAND_FLATTEN void factor_vector_avx2(
     T* A, std::int64_t first, std::int64_t last, RealOf<T> threshold,
     std::atomic<std::int32_t>* failure_flags, std::int32_t parity) {
-  factor_band_columns_lanes<T, HB>(A, first, last, threshold, failure_flags,
+  factor_band_columns_vector<T, HB>(A, first, last, threshold, failure_flags,
                                    parity);
 }
 
 template <class T, int HB>
 PBAND_TARGET_AVX512 PBAND_FLATTEN void
-factor_lanes_avx512(T* A, std::int64_t first, std::int64_t last,
+factor_vector_avx512(T* A, std::int64_t first, std::int64_t last,
                     RealOf<T> threshold,
                     std::atomic<std::int32_t>* failure_flags,
                     std::int32_t parity) {
-  factor_band_columns_lanes<T, HB>(A, first, last, threshold, failure_flags,
+  factor_band_columns_vector<T, HB>(A, first, last, threshold, failure_flags,
                                    parity);
 }
 
@@ -173,15 +173,15 @@ void factor_diagonal_block(T* A, std::int32_t hb, std::int32_t first,
     // loop.
     const std::int32_t isa = isa_in_use();
     if (isa >= 2 && hb == 64 / int(sizeof(T)))
-      return factor_detail::factor_lanes_avx512<T, 64 / sizeof(T)>(
+      return factor_detail::factor_vector_avx512<T, 64 / sizeof(T)>(
           A, first, last, threshold, failure_flags, parity);
     if (isa >= 1) {
-      using factor_detail::factor_lanes_avx2;
+      using factor_detail::factor_vector_avx2;
       if (hb == 32 / int(sizeof(T)))
-        return factor_lanes_avx2<T, 32 / sizeof(T)>(
+        return factor_vector_avx2<T, 32 / sizeof(T)>(
             A, first, last, threshold, failure_flags, parity);
       if (hb == 4 && sizeof(T) == 4)
-        return factor_lanes_avx2<T, 4>(A, first, last, threshold,
+        return factor_vector_avx2<T, 4>(A, first, last, threshold,
                                        failure_flags, parity);
     }
   }

@@ -29,7 +29,7 @@ inline constexpr int kAnyHb = -1;
 // The vector forms where they exist (real types, half bandwidth 4 or
 // more), the general ones elsewhere.
 template <class T, int HB>
-inline constexpr bool kHasLanes = !ElementTraits<T>::is_complex && HB >= 4;
+inline constexpr bool kHasVectorForms = !ElementTraits<T>::is_complex && HB >= 4;
 
 // The arrays of one solve and the indexing of each, 1-based as in the
 // formulas; every position is formed in 64 bits.
@@ -46,6 +46,8 @@ struct BandArrays {
   std::int64_t hb;
   std::int64_t nrhs;
   std::int64_t block_size;
+  // Whether the group and wide forms may be taken (choice.hpp).
+  bool vector_forms = true;
 
   // Column j of the band from its diagonal: element (i, j) at [i - j].
   T* col(std::int64_t j) const { return a + band_pos(j, j, hb); }
@@ -53,10 +55,10 @@ struct BandArrays {
   T* column(std::int64_t j) const {
     return a + (j - 1) * (half_band<HB>() + 1);
   }
-  T* cpl(std::int64_t i, std::int64_t k) const {
+  T* coupling_at(std::int64_t i, std::int64_t k) const {
     return coupling + ((i - 1) * hb + (k - 1));
   }
-  T* sav(std::int64_t k, std::int64_t j) const {
+  T* saved_at(std::int64_t k, std::int64_t j) const {
     return saved + ((j - 1) * hb + (k - 1));
   }
   T* rhs(std::int64_t i, std::int64_t q) const {

@@ -1,15 +1,16 @@
 // Private header of the band solver: the driver that checks the
-// arguments, sets up one solve's shared record, barrier slots and mutex,
-// and runs the worker on every thread of the team.
+// arguments, sets up one solve's shared record and runs the worker on every
+// thread of a team.
 #pragma once
 
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
 
-#include "runtime/runtime.hpp"
+#include "runtime/team.hpp"
 #include "solver/band_arrays.hpp"
 #include "solver/band_solve_worker.hpp"
+#include "solver/solve_control.hpp"
 #include "kernels/element_traits.hpp"
 
 namespace pband {
@@ -54,57 +55,26 @@ void solve_band_system(T* A, std::int32_t n, std::int32_t hb, T* B,
     count_processors(processors);
     team = std::min(team, std::max(processors, 1));
   }
-  Handle mutex = 0;
-  mutex_create(mutex);
-  std::int32_t slots[2] = {0, 0};
-  sync_slot_allocate(slots[0]);
-  sync_slot_allocate(slots[1]);
-
-  std::int32_t block_size = band_block_size(block_base, n, hb);
-  T* saved = W;
-  T* coupling = W == nullptr ? W : W + std::int64_t(n) * hb;
-  // Without the mutex or both slots a team could not meet: work alone.
-  if (mutex == 0 || slots[0] == 0 || slots[1] == 0) team = 1;
-  sync_slot_arm(slots[0], team);
-  std::int64_t level_stride = 1;
-  std::int64_t neighbour_distance = block_size;
-  std::int64_t claim_step = 2 * std::int64_t(block_size);
-  std::int64_t level_first = 1;
-  std::int64_t next_up = 1;
-  std::int64_t next_down = 0;
-  RealOf<T> pivot_threshold = 0;
-  std::atomic<std::int32_t> failure_flags[2] = {0, 0};
-
-  std::int32_t workers[MAX_TEAM_SIZE - 1] = {};
-  if (team > 1) {
-    // Started workers wait at their first claim until the team is known:
-    // a launch that fails must not leave the first barrier waiting for it.
-    mutex_lock(mutex);
-    std::int32_t started = 1;
-    for (std::int32_t i = 0; i < team - 1; ++i) {
-      launch_worker(workers[i], &band_solve_worker<T>, A, n, hb, B, nrhs,
-                    saved, coupling, mutex, slots, block_size, team,
-                    level_stride, neighbour_distance, claim_step,
-                    level_first, next_up, next_down, pivot_threshold,
-                    failure_flags);
-      if (workers[i] != 0) ++started;
-    }
-    if (started != team) {
-      team = started;
-      sync_slot_arm(slots[0], team);
-    }
-    mutex_unlock(mutex);
-  }
-  band_solve_worker<T>(A, n, hb, B, nrhs, saved, coupling, mutex, slots,
-                       block_size, team, level_stride, neighbour_distance,
-                       claim_step, level_first, next_up, next_down,
-                       pivot_threshold, failure_flags);
-  for (std::int32_t worker : workers) join_worker(worker);
-
-  status = failure_flags[0].load() != 0 ? 1 : failure_flags[1].load();
-  mutex_close(mutex);
-  sync_slot_free(slots[0]);
-  sync_slot_free(slots[1]);
+  SolveControl<T> control;
+  control.A = A;
+  control.n = n;
+  control.hb = hb;
+  control.B = B;
+  control.nrhs = nrhs;
+  control.saved = W;
+  control.coupling = W == nullptr ? W : W + std::int64_t(n) * hb;
+  control.start_levels(band_block_size(block_base, n, hb));
+  // Without the mutex or both slots a team could not meet: run_team then
+  // runs the caller alone.
+  run_team(
+      control.team, team,
+      [&](std::int32_t& worker) {
+        launch_worker(worker, &band_solve_worker<T>, control);
+      },
+      [&] { band_solve_worker<T>(control); });
+  status = control.failure_flags[0].load() != 0
+               ? 1
+               : control.failure_flags[1].load();
 }
 
 }  // namespace pband

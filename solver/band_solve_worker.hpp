@@ -9,12 +9,13 @@
 #endif
 #include <cstdint>
 
-#include "runtime/runtime.hpp"
+#include "runtime/team.hpp"
 #if defined(PBAND_PHASE_CLOCKS)
 #include "solver/band_solver.hpp"
 #endif
 #include "solver/band_arrays.hpp"
-#include "solver/block_ops_dispatch.hpp"
+#include "solver/solve_control.hpp"
+#include "solver/forms/choice.hpp"
 #include "kernels/isa.hpp"
 
 namespace pband {
@@ -28,53 +29,54 @@ inline PhaseClocks& phase_clock_table() {
 }  // namespace testing
 #endif
 
-// The worker routine: every thread of the team runs it with the same
-// shared arguments. Blocks are claimed one at a time under `mutex`; the
-// phases end at barriers on the two slots in turn, whose leader alone
-// advances the level fields below and re-arms the other slot.
-//   A, n, hb, B, nrhs   the system; A and B are overwritten
-//   saved, coupling     the two n·hb halves of the workspace
-//   team_size           participants of every barrier
-//   level_stride …      level fields and claim counters, shared
-//   failure_flags       [p-1] set when a pivot fails in a phase ending
-//                       on slot p
-// A slot number 0 (none) makes the caller lead every barrier alone, which
-// is right only for a team of one; the driver never forms a larger team
+// The worker routine: every thread of the team runs it on the solve's one
+// shared record. Blocks are claimed a few at a time under the team's
+// mutex; the phases end at barriers on the two slots in turn, whose leader
+// alone advances the level values and re-arms the other slot. A slot
+// number 0 (none) makes the caller lead every barrier alone, which is
+// right only for a team of one; the driver never forms a larger team
 // without both slots and the mutex.
 template <class T>
-void band_solve_worker(T*& A, std::int32_t& n, std::int32_t& hb, T*& B,
-                       std::int32_t& nrhs, T*& saved, T*& coupling,
-                       Handle& mutex, std::int32_t (&slots)[2],
-                       std::int32_t& block_size, std::int32_t& team_size,
-                       std::int64_t& level_stride,
-                       std::int64_t& neighbour_distance,
-                       std::int64_t& claim_step, std::int64_t& level_first,
-                       std::int64_t& next_up, std::int64_t& next_down,
-                       RealOf<T>& pivot_threshold,
-                       std::atomic<std::int32_t> (&failure_flags)[2]) {
-  const BandArrays<T> s{A, B, saved, coupling, n, std::max(hb, 0),
-                        std::max(nrhs, 0), block_size};
-  const std::int64_t bs = block_size;
+void band_solve_worker(SolveControl<T>& sc) {
+  const Team& team = sc.team;
+  std::int64_t& level_stride = sc.level_stride;
+  std::int64_t& neighbour_distance = sc.neighbour_distance;
+  std::int64_t& claim_step = sc.claim_step;
+  std::int64_t& level_first = sc.level_first;
+  std::int64_t& next_up = sc.next_up;
+  std::int64_t& next_down = sc.next_down;
+  const RealOf<T> pivot_threshold = sc.pivot_threshold;
+  std::atomic<std::int32_t>* failure_flags = sc.failure_flags;
+  BandArrays<T> s{sc.A,
+                  sc.B,
+                  sc.saved,
+                  sc.coupling,
+                  sc.n,
+                  std::max(sc.hb, 0),
+                  std::max(sc.nrhs, 0),
+                  sc.block_size};
+  s.vector_forms = solver_vector_forms_on.load(std::memory_order_relaxed);
+  const std::int64_t block_size = sc.block_size;
   const BlockOps<T> ops = block_ops<T>(s.hb, isa_in_use());
   std::int32_t p = 1;
 
   // Takes up to `most` blocks of the phase in a row, fewer near its end so
   // that every thread keeps a share, at least one while any is left: their
   // work goes side by side. Returns how many.
-  auto claim_some = [&](std::int64_t& counter,
+  auto claim_blocks = [&](std::int64_t& counter,
                         std::int64_t (&cs)[kMaxClaim], int most) {
-    mutex_lock(mutex);
+    mutex_lock(team.mutex);
     const std::int64_t next = counter;
     const std::int64_t step = claim_step;
     int got = 0;
     if (next <= s.n) {
       const std::int64_t left = (s.n - next) / step + 1;
       got = int(std::clamp<std::int64_t>(
-          left / (2 * std::int64_t(team_size)), 1, most));
+          left / (2 * std::int64_t(team.size)), 1, most));
       for (int k = 0; k < got; ++k) cs[k] = next + k * step;
       counter = next + got * step;
     }
-    mutex_unlock(mutex);
+    mutex_unlock(team.mutex);
     return got;
   };
 #if defined(PBAND_PHASE_CLOCKS)
@@ -95,18 +97,12 @@ void band_solve_worker(T*& A, std::int32_t& n, std::int32_t& hb, T*& B,
 #endif
   // kind: the phase that ends, 0 factor, 1 update, 2 back-substitution.
   auto phase_end = [&]([[maybe_unused]] int kind, auto&& serial_step) {
-    const std::int32_t slot = slots[p - 1];
-    std::int32_t follower = 0;
-    sync_slot_arrive(slot);
-    sync_slot_wait_leader(slot, follower);
-    if (follower == 0) {
+    end_phase(team, p, [&] {
 #if defined(PBAND_PHASE_CLOCKS)
       clock_phase(kind);
 #endif
       serial_step();
-      sync_slot_arm(slots[2 - p], team_size);
-      sync_slot_post(slot);
-    }
+    });
 #if defined(PBAND_PHASE_CLOCKS)
     // Every thread's next phase starts here, whoever leads its end.
     clock_start = std::chrono::steady_clock::now();
@@ -117,12 +113,12 @@ void band_solve_worker(T*& A, std::int32_t& n, std::int32_t& hb, T*& B,
   };
   // Blocks at least 2·hb long: the update is done as each block is
   // factored (fold_into_neighbours) and the update phase has no work.
-  const bool fold = s.hb > 0 && bs >= 2 * s.hb;
+  const bool fold = s.hb > 0 && block_size >= 2 * s.hb;
   auto factor_phase = [&] {
     const std::int64_t w = level_stride, nd = neighbour_distance;
     const std::int64_t first = level_first;
     std::int64_t cs[kMaxClaim] = {};
-    for (int got; (got = claim_some(next_up, cs, ops.claim)) > 0;)
+    for (int got; (got = claim_blocks(next_up, cs, ops.claim)) > 0;)
       if (!ops.factor(s, cs, got, w, nd, first, pivot_threshold,
                       failure_flags, p, fold))
         break;
@@ -132,7 +128,7 @@ void band_solve_worker(T*& A, std::int32_t& n, std::int32_t& hb, T*& B,
   factor_phase();
   phase_end(0, [&] {
     level_stride = 2;
-    next_up = (level_stride - 1) * bs + 1;
+    next_up = (level_stride - 1) * block_size + 1;
   });
   if (failed()) return;
   p = 3 - p;
@@ -143,11 +139,11 @@ void band_solve_worker(T*& A, std::int32_t& n, std::int32_t& hb, T*& B,
     {
       const std::int64_t nd = neighbour_distance, first = level_first;
       std::int64_t cs[kMaxClaim] = {};
-      for (int got; !fold && (got = claim_some(next_up, cs, ops.claim)) > 0;)
+      for (int got; !fold && (got = claim_blocks(next_up, cs, ops.claim)) > 0;)
         ops.update(s, cs, got, nd, first);
     }
     phase_end(1, [&] {
-      next_up = level_first = (level_stride - 1) * bs + 1;
+      next_up = level_first = (level_stride - 1) * block_size + 1;
       claim_step *= 2;
       neighbour_distance *= 2;
     });
@@ -156,19 +152,19 @@ void band_solve_worker(T*& A, std::int32_t& n, std::int32_t& hb, T*& B,
     factor_phase();
     phase_end(0, [&] {
       level_stride *= 2;
-      next_up = (level_stride - 1) * bs + 1;
+      next_up = (level_stride - 1) * block_size + 1;
       if (next_up > s.n) {
         level_stride /= 2;
-        next_down = (level_stride - 1) * bs + 1;
+        next_down = (level_stride - 1) * block_size + 1;
       }
     });
     if (failed()) return;
     p = 3 - p;
     // Under the mutex: threads through the barrier first may already be
     // claiming from next_down.
-    mutex_lock(mutex);
+    mutex_lock(team.mutex);
     const bool top = next_down != 0;
-    mutex_unlock(mutex);
+    mutex_unlock(team.mutex);
     if (top) break;
   }
 
@@ -177,14 +173,14 @@ void band_solve_worker(T*& A, std::int32_t& n, std::int32_t& hb, T*& B,
     {
       const std::int64_t nd = neighbour_distance;
       std::int64_t cs[kMaxClaim] = {};
-      for (int got; (got = claim_some(next_down, cs, ops.claim)) > 0;)
+      for (int got; (got = claim_blocks(next_down, cs, ops.claim)) > 0;)
         ops.back(s, cs, got, nd);
     }
     phase_end(2, [&] {
       level_stride /= 2;
       claim_step /= 2;
       neighbour_distance /= 2;
-      next_down = (level_stride - 1) * bs + 1;
+      next_down = (level_stride - 1) * block_size + 1;
     });
     p = 3 - p;
     if (level_stride < 1) return;

@@ -6,7 +6,7 @@
 #include "solver/band_solve_driver.hpp"
 #include "solver/band_solver.hpp"
 #include "kernels/isa.hpp"
-#include "solver/solver_switches.hpp"
+#include "solver/forms/choice.hpp"
 
 namespace pband {
 namespace {

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "kernels/element_traits.hpp"
+#include "solver/solve_control.hpp"
 #include "tests/stress/stress_support.hpp"
 
 namespace pband {
@@ -16,16 +17,7 @@ namespace pband {
 // solver library holds its instances for the four element types, and
 // compiling the kernel again here would cost more than all the rest.
 template <class T>
-void band_solve_worker(T*& A, std::int32_t& n, std::int32_t& hb, T*& B,
-                       std::int32_t& nrhs, T*& saved, T*& coupling,
-                       Handle& mutex, std::int32_t (&slots)[2],
-                       std::int32_t& block_size, std::int32_t& team_size,
-                       std::int64_t& level_stride,
-                       std::int64_t& neighbour_distance,
-                       std::int64_t& claim_step, std::int64_t& level_first,
-                       std::int64_t& next_up, std::int64_t& next_down,
-                       RealOf<T>& pivot_threshold,
-                       std::atomic<std::int32_t> (&failure_flags)[2]);
+void band_solve_worker(SolveControl<T>& control);
 }  // namespace pband
 
 namespace pband::test {
@@ -300,37 +292,34 @@ TYPED_TEST(PivotAtEveryBlock, SolverTeamLeavesAtOneBarrier) {
       for (std::int32_t k = std::max(1, j - kHb); k <= std::min(kN, j + kHb);
            ++k)
         a[pos(std::max(j, k), std::min(j, k), kHb)] = T(0);
-      T* A = a.data();
-      T* B = b.data();
-      T* saved = w.data();
-      T* coupling = w.data() + std::int64_t(kN) * kHb;
-      std::int32_t n = kN, hb = kHb, nrhs = 1, team_size = team;
-      Handle mutex = 0;
-      mutex_create(mutex);
-      std::int32_t slots[2] = {0, 0};
-      sync_slot_allocate(slots[0]);
-      sync_slot_allocate(slots[1]);
-      ASSERT_NE(mutex, 0);
-      ASSERT_NE(slots[0], 0);
-      ASSERT_NE(slots[1], 0);
-      sync_slot_arm(slots[0], team);
-      std::int64_t level_stride = 1, nd = block_size,
-                   claim_step = 2 * block_size, level_first = 1,
-                   next_up = 1, next_down = 0;
-      RealOf<T> threshold = 0;
-      std::atomic<std::int32_t> flags[2] = {0, 0};
-      auto body = [&] {
-        band_solve_worker<T>(A, n, hb, B, nrhs, saved, coupling, mutex,
-                             slots, block_size, team_size, level_stride, nd,
-                             claim_step, level_first, next_up, next_down,
-                             threshold, flags);
-      };
+      SolveControl<T> control;
+      control.A = a.data();
+      control.B = b.data();
+      control.saved = w.data();
+      control.coupling = w.data() + std::int64_t(kN) * kHb;
+      control.n = kN;
+      control.hb = kHb;
+      control.nrhs = 1;
+      control.start_levels(block_size);
+      Team& t = control.team;
+      t.size = team;
+      mutex_create(t.mutex);
+      sync_slot_allocate(t.slots[0]);
+      sync_slot_allocate(t.slots[1]);
+      ASSERT_NE(t.mutex, 0);
+      ASSERT_NE(t.slots[0], 0);
+      ASSERT_NE(t.slots[1], 0);
+      sync_slot_arm(t.slots[0], team);
+      auto body = [&] { band_solve_worker<T>(control); };
       std::vector<std::thread> threads;
       for (std::int32_t k = 1; k < team; ++k) threads.emplace_back(body);
       body();
-      for (auto& t : threads) t.join();
+      for (auto& th : threads) th.join();
       ++runs;
 
+      const std::int32_t* slots = t.slots;
+      Handle mutex = t.mutex;
+      std::atomic<std::int32_t>* flags = control.failure_flags;
       const std::int32_t f1 = flags[0].load(), f2 = flags[1].load();
       ASSERT_EQ(f1 + f2, 1) << "exactly one phase fails";
       const std::int32_t p = f1 != 0 ? 1 : 2;

@@ -2,7 +2,7 @@
 // whose work grows as hb³, for the real types and a half bandwidth known
 // only at run time (wide bands). Each vector holds VW independent elements
 // (spike columns, coupling rows, tail columns), and every element takes its
-// terms in the order of the general forms (block_ops.hpp), so the bits are
+// terms in the order of the general forms (general.hpp), so the bits are
 // theirs. Operands are copied into zero-padded rows on the stack, so that
 // whole vectors never reach past an array.
 #pragma once
@@ -14,7 +14,6 @@
 #include "solver/band_arrays.hpp"
 #include "kernels/element_traits.hpp"
 #include "kernels/simd.hpp"
-#include "solver/solver_switches.hpp"
 
 namespace pband {
 
@@ -23,11 +22,11 @@ namespace pband {
 inline constexpr std::int64_t kMaxWideHb = 96;
 inline constexpr std::int64_t kMaxWideRows = kMaxWideHb + 1;
 
+// Whether the wide forms take a block (`on`: the solve's vector forms).
 template <class T>
-bool wide_fits(std::int64_t hb, std::int64_t len) {
-  return !ElementTraits<T>::is_complex && hb >= 1 && hb <= kMaxWideHb &&
-         len <= kMaxWideRows &&
-         solver_vector_forms_on.load(std::memory_order_relaxed);
+bool wide_fits(bool on, std::int64_t hb, std::int64_t len) {
+  return on && !ElementTraits<T>::is_complex && hb >= 1 &&
+         hb <= kMaxWideHb && len <= kMaxWideRows;
 }
 
 template <class T, int VW>
@@ -65,11 +64,11 @@ struct Wide {
       std::fill(dst + r * ds + cols, dst + (r + 1) * ds, T(0));
   }
   // b(0 … len) -= Σ m(t, ·)·y(t), t = 0 … terms-1 in order, each product
-  // subtracted at once; m's rows padded to P, whole vectors.
+  // subtracted at once; m's rows padded to ps, whole vectors.
   static void subtract_products(T* b, std::int64_t len, const T* m,
-                                std::int64_t P, std::int64_t terms,
+                                std::int64_t ps, std::int64_t terms,
                                 const T* y) {
-    const int chunks = int(P / VW);
+    const int chunks = int(ps / VW);
     alignas(64) T v[kPad] = {};
     std::memcpy(v, b, sizeof(T) * len);
     V acc[kChunks];
@@ -77,15 +76,15 @@ struct Wide {
     for (std::int64_t t = 0; t < terms; ++t)
       for (int c = 0; c < chunks; ++c) {
         V mt;
-        L::load(mt, m + t * P + c * VW);
+        L::load(mt, m + t * ps + c * VW);
         acc[c] = acc[c] - mt * y[t];
       }
     for (int c = 0; c < chunks; ++c) L::store(v + c * VW, acc[c]);
     std::memcpy(b, v, sizeof(T) * len);
   }
-  // dst (cols × P, padded) := src (rows × cols, stride ss) transposed,
+  // dst (cols × ps, padded) := src (rows × cols, stride ss) transposed,
   // through VW × VW tiles.
-  static void transpose_in(T* dst, std::int64_t P, const T* src,
+  static void transpose_in(T* dst, std::int64_t ps, const T* src,
                            std::int64_t ss, std::int64_t rows,
                            std::int64_t cols) {
     alignas(64) T tile[VW * VW];
@@ -107,7 +106,7 @@ struct Wide {
         }
         L::transpose(t);
         for (std::int64_t c = 0; c < nc; ++c)
-          L::store(dst + (c0 + c) * P + r0, t[c]);
+          L::store(dst + (c0 + c) * ps + r0, t[c]);
       }
   }
 };
@@ -122,23 +121,23 @@ void spike_solve_wide(const BandArrays<T>& s, std::int64_t c,
   using W = Wide<T, VW>;
   using V = typename W::V;
   const std::int64_t hb = s.hb, len = end - c + 1;
-  const std::int64_t P = W::padded(hb);
-  const int chunks = int(P / VW);
+  const std::int64_t ps = W::padded(hb);
+  const int chunks = int(ps / VW);
   alignas(64) T v[kMaxWideRows * W::kPad];
-  W::copy_in(v, P, s.cpl(c, 1), hb, len, hb);
+  W::copy_in(v, ps, s.coupling_at(c, 1), hb, len, hb);
   // Right-looking: row i is final once divided, then each row below it
   // takes its term, so a row's terms still come in increasing m.
   for (std::int64_t i = 0; i < len; ++i) {
     const T* li = s.col(c + i);
     V vi[W::kChunks];
     for (int q = 0; q < chunks; ++q) {
-      W::L::load(vi[q], v + i * P + q * VW);
+      W::L::load(vi[q], v + i * ps + q * VW);
       vi[q] = vi[q] / li[0];
-      W::L::store(v + i * P + q * VW, vi[q]);
+      W::L::store(v + i * ps + q * VW, vi[q]);
     }
     const std::int64_t below = std::min(hb, len - 1 - i);
     for (std::int64_t r = 1; r <= below; ++r) {
-      T* vr = v + (i + r) * P;
+      T* vr = v + (i + r) * ps;
       for (int q = 0; q < chunks; ++q) {
         V x;
         W::L::load(x, vr + q * VW);
@@ -147,7 +146,7 @@ void spike_solve_wide(const BandArrays<T>& s, std::int64_t c,
       }
     }
   }
-  W::copy_out(s.cpl(c, 1), hb, v, P, len, hb);
+  W::copy_out(s.coupling_at(c, 1), hb, v, ps, len, hb);
 }
 
 // C·Lᵀ = K' over the tail of block [c, end], K' in the `rows` head rows of
@@ -159,22 +158,22 @@ void coupling_solve_wide(const BandArrays<T>& s, std::int64_t end,
   using W = Wide<T, VW>;
   using V = typename W::V;
   const std::int64_t hb = s.hb, t0 = end - hb;
-  const std::int64_t P = W::padded(rows);
-  const int chunks = int(P / VW);
+  const std::int64_t ps = W::padded(rows);
+  const int chunks = int(ps / VW);
   alignas(64) T vt[kMaxWideHb * W::kPad];  // column k of the tail: row k
-  W::transpose_in(vt, P, s.cpl(head, 1), hb, rows, hb);
+  W::transpose_in(vt, ps, s.coupling_at(head, 1), hb, rows, hb);
   // Right-looking over the tail columns: column j is final once divided,
   // then each later column takes its term, in increasing j.
   for (std::int64_t j = 0; j < hb; ++j) {
     const T* lj = s.col(t0 + 1 + j);
     V vj[W::kChunks];
     for (int q = 0; q < chunks; ++q) {
-      W::L::load(vj[q], vt + j * P + q * VW);
+      W::L::load(vj[q], vt + j * ps + q * VW);
       vj[q] = vj[q] / lj[0];
-      W::L::store(vt + j * P + q * VW, vj[q]);
+      W::L::store(vt + j * ps + q * VW, vj[q]);
     }
     for (std::int64_t k = j + 1; k < hb; ++k) {
-      T* vk = vt + k * P;
+      T* vk = vt + k * ps;
       for (int q = 0; q < chunks; ++q) {
         V x;
         W::L::load(x, vk + q * VW);
@@ -186,7 +185,7 @@ void coupling_solve_wide(const BandArrays<T>& s, std::int64_t end,
   // Back into rows.
   for (std::int64_t r = 0; r < rows; ++r)
     for (std::int64_t k = 0; k < hb; ++k)
-      *s.cpl(head + r, k + 1) = vt[k * P + r];
+      *s.coupling_at(head + r, k + 1) = vt[k * ps + r];
 }
 
 // The update of remaining block E = [e, end] from its right neighbour R
@@ -203,18 +202,18 @@ void update_from_right_wide(const BandArrays<T>& s, std::int64_t e,
   const std::int64_t hb = s.hb;
   const std::int64_t rows = s.last(r0) - r0 + 1;
   const std::int64_t t0 = s.last(e) - hb;
-  const std::int64_t P = W::padded(hb);
+  const std::int64_t ps = W::padded(hb);
   alignas(64) T sr[kMaxWideRows * W::kPad];
-  W::copy_in(sr, P, s.cpl(r0, 1), hb, rows, hb);
+  W::copy_in(sr, ps, s.coupling_at(r0, 1), hb, rows, hb);
   constexpr int kJ = 4;  // tail columns a pass
   for (std::int64_t j0 = 0; j0 < hb; j0 += kJ) {
     const int nj = int(std::min<std::int64_t>(kJ, hb - j0));
-    const int q0 = int(j0 / VW), chunks = int(P / VW) - q0;
+    const int q0 = int(j0 / VW), chunks = int(ps / VW) - q0;
     V acc[kJ][W::kChunks];
     for (int jj = 0; jj < nj; ++jj)
       for (int q = 0; q < chunks; ++q) W::L::zero(acc[jj][q]);
     for (std::int64_t i = 0; i < rows; ++i) {
-      const T* si = sr + i * P;
+      const T* si = sr + i * ps;
       for (int jj = 0; jj < nj; ++jj) {
         const T sij = si[j0 + jj];
         for (int q = 0; q < chunks; ++q) {
@@ -235,7 +234,7 @@ void update_from_right_wide(const BandArrays<T>& s, std::int64_t e,
     }
   }
   for (std::int64_t q = 1; q <= s.nrhs; ++q)
-    W::subtract_products(s.rhs(t0 + 1, q), hb, sr, P, rows, s.rhs(r0, q));
+    W::subtract_products(s.rhs(t0 + 1, q), hb, sr, ps, rows, s.rhs(r0, q));
 }
 
 // The update of remaining block E = [c, …] from its left neighbour P
@@ -255,11 +254,11 @@ void update_from_left_wide(const BandArrays<T>& s, std::int64_t c,
   const std::int64_t p_end = p0 + s.block_size - 1;
   const std::int64_t head_end = std::min(s.n, c + hb - 1);
   const std::int64_t rows = head_end - c + 1;
-  const std::int64_t P = W::padded(rows);
-  const int chunks = int(P / VW);
-  // C_P by coupling column: ct[k·P + i] = C_P(i, k).
+  const std::int64_t ps = W::padded(rows);
+  const int chunks = int(ps / VW);
+  // C_P by coupling column: ct[k·ps + i] = C_P(i, k).
   alignas(64) T ct[kMaxWideHb * W::kPad];
-  W::transpose_in(ct, P, s.cpl(c, 1), hb, rows, hb);
+  W::transpose_in(ct, ps, s.coupling_at(c, 1), hb, rows, hb);
 
   // Head columns j0 … j0+3, rows j … rows-1 from each one's diagonal:
   // four columns' chains side by side.
@@ -276,7 +275,7 @@ void update_from_left_wide(const BandArrays<T>& s, std::int64_t c,
         W::L::load(acc[jj][q], col[jj] + q * VW);
     }
     for (std::int64_t k = 0; k < hb; ++k) {
-      const T* ck = ct + k * P;
+      const T* ck = ct + k * ps;
       for (int q = q0; q < chunks; ++q) {
         V cv;
         W::L::load(cv, ck + q * VW);
@@ -292,18 +291,18 @@ void update_from_left_wide(const BandArrays<T>& s, std::int64_t c,
     }
   }
   for (std::int64_t q = 1; q <= s.nrhs; ++q)
-    W::subtract_products(s.rhs(c, q), rows, ct, P, hb, s.rhs(p_tail, q));
+    W::subtract_products(s.rhs(c, q), rows, ct, ps, hb, s.rhs(p_tail, q));
   // saved(k, end_P + r) = C_P(r, k): the rows as they stand.
-  std::memcpy(s.sav(1, p_end + 1), s.cpl(c, 1), sizeof(T) * rows * hb);
+  std::memcpy(s.saved_at(1, p_end + 1), s.coupling_at(c, 1), sizeof(T) * rows * hb);
   if (!has_q) return;
 
   // -C_P·S_P(P's tail rows), one head row at a time.
   const std::int64_t Q = W::padded(hb);
   const int kc = int(Q / VW);
   alignas(64) T sp[kMaxWideHb * W::kPad];
-  W::copy_in(sp, Q, s.cpl(p_tail, 1), hb, hb, hb);
+  W::copy_in(sp, Q, s.coupling_at(p_tail, 1), hb, hb, hb);
   T* buf = s.col(c - 1) + 1;
-  std::memcpy(buf, s.cpl(head_end, 1), sizeof(T) * hb);
+  std::memcpy(buf, s.coupling_at(head_end, 1), sizeof(T) * hb);
   constexpr int kI = 4;  // head rows side by side
   for (std::int64_t i0 = 0; i0 < rows; i0 += kI) {
     const int ni = int(std::min<std::int64_t>(kI, rows - i0));
@@ -315,13 +314,13 @@ void update_from_left_wide(const BandArrays<T>& s, std::int64_t c,
         V sm;
         W::L::load(sm, sp + m * Q + q * VW);
         for (int ii = 0; ii < ni; ++ii)
-          acc[ii][q] = acc[ii][q] - sm * *s.cpl(c + i0 + ii, m + 1);
+          acc[ii][q] = acc[ii][q] - sm * *s.coupling_at(c + i0 + ii, m + 1);
       }
     }
     for (int ii = 0; ii < ni; ++ii) {
       alignas(64) T out[W::kPad];
       for (int q = 0; q < kc; ++q) W::L::store(out + q * VW, acc[ii][q]);
-      std::memcpy(s.cpl(c + i0 + ii, 1), out, sizeof(T) * hb);
+      std::memcpy(s.coupling_at(c + i0 + ii, 1), out, sizeof(T) * hb);
     }
   }
 }

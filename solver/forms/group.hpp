@@ -1,7 +1,7 @@
 // Private header of the band solver: the block operations of a group of
-// blocks of one phase at once, block g in lane g of packs (lane_packs.hpp).
+// blocks of one phase at once, block g in lane g of packs (group_packs.hpp).
 // Each lane does its block's operations in the order of the general forms
-// (block_ops.hpp), so a group leaves the bits of its blocks done one by one;
+// (general.hpp), so a group leaves the bits of its blocks done one by one;
 // the group shares the chains of square roots and divisions that bound a
 // block done alone. A group's data is copied into packs on the thread's
 // stack, worked on there and copied back.
@@ -13,53 +13,25 @@
 #include <cstdint>
 
 #include "solver/band_arrays.hpp"
-#include "solver/block_ops.hpp"
+#include "solver/forms/general.hpp"
 #include "kernels/element_traits.hpp"
-#include "solver/lane_packs.hpp"
+#include "solver/forms/group_packs.hpp"
+#include "solver/forms/group_rows.hpp"
+#include "solver/forms/group_shape.hpp"
 
 namespace pband {
-
-// A group's packs live on the stack of the thread that works on it; groups
-// that would need more take the one-block forms.
-inline constexpr std::size_t kGroupScratchBytes = std::size_t(192) << 10;
-// The widest band a group takes (its scratch bounds it anyway).
-inline constexpr std::int64_t kMaxGroupHb = 48;
-
-// Which blocks a group can hold: those of the common shape, a full block
-// with both neighbours (a full head on the right), every one of its
-// operations present. The first, last and short blocks of a level are
-// done one by one.
-struct GroupShape {
-  // Factor phase: left neighbour (and, for the fold, its own left one),
-  // right neighbour with hb rows of head.
-  static bool factor(std::int64_t c, std::int64_t n, std::int64_t hb,
-                     std::int64_t bs, std::int64_t nd,
-                     std::int64_t level_first) {
-    return hb > 0 && hb <= kMaxGroupHb && c + bs - 1 <= n &&
-           c - nd >= level_first && c + nd + hb - 1 <= n;
-  }
-  // Update phase on a remaining block: full, both neighbours full, and the
-  // left one with a left neighbour of its own.
-  static bool update(std::int64_t c, std::int64_t n, std::int64_t hb,
-                     std::int64_t bs, std::int64_t nd,
-                     std::int64_t level_first) {
-    return hb > 0 && hb <= kMaxGroupHb && c + nd + bs - 1 <= n &&
-           c - nd > level_first;
-  }
-  // Back-substitution: full, both neighbours, hb rows of right head.
-  static bool back(std::int64_t c, std::int64_t n, std::int64_t hb,
-                   std::int64_t bs, std::int64_t nd) {
-    return hb > 0 && hb <= kMaxGroupHb && c + bs - 1 <= n && c - nd >= 1 &&
-           c + nd + hb - 1 <= n;
-  }
-};
-
 template <class T, int G, int HB>
-struct GroupOps {
-  using Tr = PackTraits<T, G>;
-  using X = typename Tr::X;
-  using R = RealOf<T>;
-  using V = typename Simd<R, G>::V;
+struct GroupOps : GroupRows<T, G, HB> {
+  using Rows = GroupRows<T, G, HB>;
+  using typename Rows::Tr;
+  using typename Rows::X;
+  using typename Rows::R;
+  using typename Rows::V;
+  using Rows::back_rows;
+  using Rows::factor_rows;
+  using Rows::head_update;
+  using Rows::right_coupling;
+  using Rows::tail_update;
 
   // Packs a scratch must hold for each phase (kNoFit: more than any).
   static constexpr std::int64_t kNoFit = std::int64_t(1) << 62;
@@ -76,12 +48,11 @@ struct GroupOps {
     if (hb > kMaxGroupHb || len > kMaxGroupLen) return kNoFit;
     return len * (2 * hb + 2) + hb * hb + 2 * hb;
   }
-  // Registers for one row of hb values (an array for a run-time hb).
-  static constexpr int kAcc = HB >= 1 ? HB : int(kMaxGroupHb);
 
   static bool fits(std::int64_t packs) {
     return packs <= std::int64_t(kGroupScratchBytes / sizeof(X));
   }
+
 
   // Carves consecutive runs of packs out of the scratch.
   struct Carver {
@@ -98,14 +69,14 @@ struct GroupOps {
   static void gather(X* dst, T* const (&src)[G], std::int64_t count) {
     const R* from[G];
     for (int g = 0; g < G; ++g) from[g] = reinterpret_cast<const R*>(src[g]);
-    gather_lanes<R, G>(reinterpret_cast<V*>(dst), from,
+    gather_packs<R, G>(reinterpret_cast<V*>(dst), from,
                        count * kRealsPer<T>);
   }
   static void scatter(T* const (&dst)[G], const X* src, std::int64_t count,
                       int lanes) {
     R* to[G];
     for (int g = 0; g < G; ++g) to[g] = reinterpret_cast<R*>(dst[g]);
-    scatter_lanes<R, G>(to, reinterpret_cast<const V*>(src),
+    scatter_packs<R, G>(to, reinterpret_cast<const V*>(src),
                         count * kRealsPer<T>, lanes);
   }
   // Addresses of every lane, from each block's first column: padding
@@ -125,203 +96,6 @@ struct GroupOps {
     gather(dst, from, count);
   }
 
-  // The diagonal blocks' columns factored left-looking, each followed by
-  // the same row of the left spike and of the first right-hand side: the
-  // terms of every element in the order of the general forms. l: len
-  // columns of hb + 1 from the diagonal; sp: the spike, row-major (null:
-  // none), its K from kl (level 1: the band columns c-hb … c-1; later: the
-  // hb head rows of the coupling); y: the right-hand side (null: none).
-  // False when a pivot of some lane fails.
-  static bool factor_rows(X* l, X* sp, X* y, const X* kl, std::int64_t len,
-                          std::int64_t hb_run, bool level1, R threshold) {
-    const std::int64_t hb = HB >= 0 ? HB : hb_run;
-    const std::int64_t S = hb + 1;
-    // Each element's terms go into one register, in increasing column;
-    // elements of a row or column are independent of each other.
-    X acc[kAcc];
-    for (std::int64_t i = 0; i < len; ++i) {
-      X* ci = l + i * S;
-      const std::int64_t k0 = std::max<std::int64_t>(0, i - hb);
-      // Column i, row r: the columns k before it that reach row r.
-      const std::int64_t r_end = std::min(i + hb, len - 1);
-      for (std::int64_t r = i; r <= r_end; ++r) {
-        X t = ci[r - i];
-        for (std::int64_t k = std::max(k0, r - hb); k < i; ++k)
-          Tr::msub(t, l[k * S + r - k], l[k * S + i - k]);
-        ci[r - i] = t;
-      }
-      if (Tr::fails(ci[0], threshold)) return false;
-      Tr::sqrt(ci[0]);
-      const X root = ci[0];
-      for (std::int64_t r = 1; r <= r_end - i; ++r) Tr::div(ci[r], root);
-      // Row i of the spike: K(i, ·) less the rows above it times L(i, k).
-      if (sp != nullptr) {
-        for (std::int64_t q = 0; q < hb; ++q) {
-          if (i >= hb)
-            Tr::zero(acc[q]);
-          else if (!level1)
-            acc[q] = kl[i * hb + q];
-          else if (i <= q)
-            acc[q] = kl[q * S + hb + i - q];
-          else
-            Tr::zero(acc[q]);
-        }
-        for (std::int64_t k = k0; k < i; ++k) {
-          const X lik = l[k * S + i - k];
-          const X* sk = sp + k * hb;
-          for (std::int64_t q = 0; q < hb; ++q) Tr::msub(acc[q], lik, sk[q]);
-        }
-        X* si = sp + i * hb;
-        for (std::int64_t q = 0; q < hb; ++q) {
-          Tr::div(acc[q], root);
-          si[q] = acc[q];
-        }
-      }
-      if (y != nullptr) {
-        X t = y[i];
-        for (std::int64_t k = k0; k < i; ++k)
-          Tr::msub(t, l[k * S + i - k], y[k]);
-        Tr::div(t, root);
-        y[i] = t;
-      }
-    }
-    return true;
-  }
-
-  // C := K'·L⁻ᵀ over the block's tail, row r of kr (the right neighbour's
-  // head row) at a time; at level 1 K' is first taken from the band below
-  // the tail.
-  static void right_coupling(X* kr, const X* l, std::int64_t len,
-                             std::int64_t hb_run, bool level1) {
-    const std::int64_t hb = HB >= 0 ? HB : hb_run;
-    const std::int64_t S = hb + 1;
-    const X* tail = l + (len - hb) * S;
-    if (level1) {
-      for (std::int64_t r = 0; r < hb; ++r)
-        for (std::int64_t k = 0; k < hb; ++k) {
-          if (r <= k)
-            kr[r * hb + k] = tail[k * S + hb + r - k];
-          else
-            Tr::zero(kr[r * hb + k]);
-        }
-    }
-    for (std::int64_t r = 0; r < hb; ++r) {
-      X* v = kr + r * hb;
-      for (std::int64_t k = 0; k < hb; ++k) {
-        X t = v[k];
-        for (std::int64_t j = 0; j < k; ++j)
-          Tr::msub(t, tail[j * S + k - j], v[j]);
-        Tr::div(t, tail[k * S]);
-        v[k] = t;
-      }
-    }
-  }
-
-  // A remaining block's tail from its right neighbour's spike sp (rows
-  // rows, row-major) and right-hand side y: et holds the tail's hb
-  // columns of hb + 1 from the diagonal, yt its rows of the right-hand
-  // side (null: none). Each tail entry's sum is formed from zero in
-  // increasing row and subtracted once; the right-hand side takes its
-  // products one at a time.
-  static void tail_update(X* et, X* yt, const X* sp, const X* y,
-                          std::int64_t rows, std::int64_t hb_run) {
-    const std::int64_t hb = HB >= 0 ? HB : hb_run;
-    const std::int64_t S = hb + 1;
-    if constexpr (HB >= 1) {
-      // Tail columns J and HB-1-J together: HB + 1 sums in registers.
-      [&]<int... Js>(std::integer_sequence<int, Js...>) {
-        (tail_sums<Js>(et, sp, rows), ...);
-      }(std::make_integer_sequence<int, (HB + 1) / 2>{});
-    } else {
-      for (std::int64_t j = 0; j < hb; ++j) {
-        X sums[kMaxGroupHb];
-        for (std::int64_t k = j; k < hb; ++k) Tr::zero(sums[k - j]);
-        for (std::int64_t i = 0; i < rows; ++i) {
-          const X* si = sp + i * hb;
-          for (std::int64_t k = j; k < hb; ++k)
-            Tr::madd(sums[k - j], si[k], si[j]);
-        }
-        for (std::int64_t k = j; k < hb; ++k)
-          Tr::sub(et[j * S + k - j], sums[k - j]);
-      }
-    }
-    if (yt != nullptr) {
-      X acc[kAcc];
-      for (std::int64_t k = 0; k < hb; ++k) acc[k] = yt[k];
-      for (std::int64_t i = 0; i < rows; ++i)
-        for (std::int64_t k = 0; k < hb; ++k)
-          Tr::msub(acc[k], sp[i * hb + k], y[i]);
-      for (std::int64_t k = 0; k < hb; ++k) yt[k] = acc[k];
-    }
-  }
-  // The sums of tail columns J and HB-1-J over the spike's rows.
-  template <int J>
-  static void tail_sums(X* et, const X* sp, std::int64_t rows) {
-    constexpr int S = HB + 1, J2 = HB - 1 - J;
-    constexpr int N1 = HB - J, N2 = J2 > J ? HB - J2 : 0;
-    X sums[N1 + N2];
-    for (int t = 0; t < N1 + N2; ++t) Tr::zero(sums[t]);
-    for (std::int64_t i = 0; i < rows; ++i) {
-      const X* si = sp + i * HB;
-      for (int k = J; k < HB; ++k) Tr::madd(sums[k - J], si[k], si[J]);
-      if constexpr (N2 > 0)
-        for (int k = J2; k < HB; ++k)
-          Tr::madd(sums[N1 + k - J2], si[k], si[J2]);
-    }
-    for (int k = J; k < HB; ++k) Tr::sub(et[J * S + k - J], sums[k - J]);
-    if constexpr (N2 > 0)
-      for (int k = J2; k < HB; ++k)
-        Tr::sub(et[J2 * S + k - J2], sums[N1 + k - J2]);
-  }
-
-  // A remaining block's head from its left neighbour P: eh holds the hb
-  // band slots of the column before the head (the row buffer), then the
-  // head's hb columns of hb + 1; yh its rows of the right-hand side (null:
-  // none); kr holds C_P (head rows, row-major), which is kept in sv and,
-  // when P has a left neighbour, replaced by -C_P·S_P(P's tail rows),
-  // sp_tail being those rows and y_tail P's tail of the right-hand side.
-  static void head_update(X* eh, X* yh, X* kr, X* sv, const X* sp_tail,
-                          const X* y_tail, std::int64_t hb_run,
-                          bool has_q) {
-    const std::int64_t hb = HB >= 0 ? HB : hb_run;
-    const std::int64_t S = hb + 1;
-    X* hc = eh + hb;
-    // Head block -= C·Cᵀ: each entry takes its terms in increasing k.
-    for (std::int64_t j = 0; j < hb; ++j) {
-      const X* cj = kr + j * hb;
-      for (std::int64_t i = j; i < hb; ++i) {
-        const X* ci = kr + i * hb;
-        X t = hc[j * S + i - j];
-        for (std::int64_t k = 0; k < hb; ++k) Tr::msub(t, ci[k], cj[k]);
-        hc[j * S + i - j] = t;
-      }
-    }
-    if (yh != nullptr) {
-      for (std::int64_t i = 0; i < hb; ++i) {
-        const X* ci = kr + i * hb;
-        X t = yh[i];
-        for (std::int64_t k = 0; k < hb; ++k) Tr::msub(t, ci[k], y_tail[k]);
-        yh[i] = t;
-      }
-    }
-    for (std::int64_t p = 0; p < hb * hb; ++p) sv[p] = kr[p];
-    if (!has_q) return;
-    // Row by row through the buffer, which keeps the last row.
-    X acc[kAcc];
-    for (std::int64_t i = 0; i < hb; ++i) {
-      X* e = kr + i * hb;
-      for (std::int64_t k = 0; k < hb; ++k) {
-        eh[k] = e[k];
-        Tr::zero(acc[k]);
-      }
-      for (std::int64_t m = 0; m < hb; ++m) {
-        const X bm = eh[m];
-        const X* sm = sp_tail + m * hb;
-        for (std::int64_t k = 0; k < hb; ++k) Tr::msub(acc[k], bm, sm[k]);
-      }
-      for (std::int64_t k = 0; k < hb; ++k) e[k] = acc[k];
-    }
-  }
 
   // Starts loading count elements from p (for writing: `write`). A hint.
   static void prefetch(const T* p, std::int64_t count, bool write) {
@@ -346,11 +120,11 @@ struct GroupOps {
       const std::int64_t from = level1 ? c - hb : c;
       prefetch(s.col(from), (c + len - from) * (hb + 1), false);
       prefetch(s.rhs(from, 1), c + len - from, false);
-      prefetch(s.cpl(c, 1), len * hb, true);
+      prefetch(s.coupling_at(c, 1), len * hb, true);
       if (!level1) {
         prefetch(s.col(c - nd + len - hb), hb * (hb + 1), false);
         prefetch(s.col(c + nd - 1), (hb + 1) * (hb + 1), false);
-        prefetch(s.cpl(c + nd, 1), hb * hb, false);
+        prefetch(s.coupling_at(c + nd, 1), hb * hb, false);
       }
     }
   }
@@ -365,8 +139,8 @@ struct GroupOps {
       if (c + nd + hb - 1 > s.n) return;
       prefetch(s.col(c), len * (hb + 1), false);
       prefetch(s.rhs(c, 1), len, false);
-      prefetch(s.cpl(c, 1), len * hb, false);
-      prefetch(s.sav(1, c + len), hb * hb, false);
+      prefetch(s.coupling_at(c, 1), len * hb, false);
+      prefetch(s.saved_at(1, c + len), hb * hb, false);
     }
   }
 
@@ -401,12 +175,12 @@ struct GroupOps {
       gather_from(kl, cs, lanes, [&](std::int64_t c) { return s.col(c - hb); },
                   hb * S);
     else
-      gather_from(kl, cs, lanes, [&](std::int64_t c) { return s.cpl(c, 1); },
+      gather_from(kl, cs, lanes, [&](std::int64_t c) { return s.coupling_at(c, 1); },
                   hb * hb);
-    T* head_cpl[G];
-    lane_addresses(head_cpl, cs, lanes,
-                   [&](std::int64_t c) { return s.cpl(c + nd, 1); });
-    if (!level1) gather(kr, head_cpl, hb * hb);
+    T* head_coupling[G];
+    lane_addresses(head_coupling, cs, lanes,
+                   [&](std::int64_t c) { return s.coupling_at(c + nd, 1); });
+    if (!level1) gather(kr, head_coupling, hb * hb);
     T* b[G];
     lane_addresses(b, cs, lanes, [&](std::int64_t c) { return s.rhs(c, 1); });
     if (rhs) gather(y, b, len);
@@ -452,9 +226,9 @@ struct GroupOps {
     scatter(a, l, len * S, lanes);
     T* spike[G];
     lane_addresses(spike, cs, lanes,
-                   [&](std::int64_t c) { return s.cpl(c, 1); });
+                   [&](std::int64_t c) { return s.coupling_at(c, 1); });
     scatter(spike, sp, len * hb, lanes);
-    scatter(head_cpl, kr, hb * hb, lanes);
+    scatter(head_coupling, kr, hb * hb, lanes);
     if (rhs) scatter(b, y, len, lanes);
     if (fold) {
       // After the block's columns: at level 1 the row buffer lies in the
@@ -463,7 +237,7 @@ struct GroupOps {
       scatter(e_head, eh, hb + hb * S, lanes);
       T* saved[G];
       lane_addresses(saved, cs, lanes,
-                     [&](std::int64_t c) { return s.sav(1, c + len); });
+                     [&](std::int64_t c) { return s.saved_at(1, c + len); });
       scatter(saved, sv, hb * hb, lanes);
       if (rhs) {
         scatter(y_tail, yt, hb, lanes);
@@ -496,7 +270,7 @@ struct GroupOps {
     const T* yr = s.rhs(r0, q);
     T* bt = s.rhs(s.last(e) - hb + 1, q);
     for (std::int64_t k = 1; k <= hb; ++k) {
-      const T* sk = s.cpl(r0, k);
+      const T* sk = s.coupling_at(r0, k);
       T t = bt[k - 1];
       for (std::int64_t i = 0; i < rows; ++i)
         t = Et::msub(t, sk[i * hb], yr[i]);
@@ -516,7 +290,7 @@ struct GroupOps {
     for (std::int64_t k = 1; k <= hb; ++k) {
       const T yk = yp[k - 1];
       for (std::int64_t i = 0; i < rows; ++i)
-        bh[i] = Et::msub(bh[i], *s.sav(k, p_end + 1 + i), yk);
+        bh[i] = Et::msub(bh[i], *s.saved_at(k, p_end + 1 + i), yk);
     }
   }
 
@@ -542,18 +316,18 @@ struct GroupOps {
 
     T* a[G];
     T* b[G];
-    T* head_cpl[G];
+    T* head_coupling[G];
     lane_addresses(a, cs, lanes,
                    [&](std::int64_t c) { return s.col(c - 1) + 1; });
     gather(run, a, hb + len * S);
-    lane_addresses(head_cpl, cs, lanes,
-                   [&](std::int64_t c) { return s.cpl(c, 1); });
-    gather(ec, head_cpl, hb * hb);
+    lane_addresses(head_coupling, cs, lanes,
+                   [&](std::int64_t c) { return s.coupling_at(c, 1); });
+    gather(ec, head_coupling, hb * hb);
     gather_from(sr, cs, lanes,
-                [&](std::int64_t c) { return s.cpl(c + nd, 1); },
+                [&](std::int64_t c) { return s.coupling_at(c + nd, 1); },
                 len * hb);
     gather_from(spt, cs, lanes,
-                [&](std::int64_t c) { return s.cpl(c - nd + t, 1); },
+                [&](std::int64_t c) { return s.coupling_at(c - nd + t, 1); },
                 hb * hb);
     lane_addresses(b, cs, lanes, [&](std::int64_t c) { return s.rhs(c, 1); });
     if (rhs) {
@@ -570,11 +344,11 @@ struct GroupOps {
     head_update(run, rhs ? y : nullptr, ec, sv, spt, ypt, hb, true);
 
     scatter(a, run, hb + len * S, lanes);
-    scatter(head_cpl, ec, hb * hb, lanes);
+    scatter(head_coupling, ec, hb * hb, lanes);
     if (rhs) scatter(b, y, len, lanes);
     T* saved[G];
     lane_addresses(saved, cs, lanes,
-                   [&](std::int64_t c) { return s.sav(1, c - nd + len); });
+                   [&](std::int64_t c) { return s.saved_at(1, c - nd + len); });
     scatter(saved, sv, hb * hb, lanes);
     for (int g = 0; g < lanes; ++g)
       for (std::int64_t q = 2; q <= s.nrhs; ++q) {
@@ -606,13 +380,13 @@ struct GroupOps {
                      [&](std::int64_t c) { return s.rhs(c, 1); });
       gather(x, b, len);
       gather_from(sp, cs, lanes,
-                  [&](std::int64_t c) { return s.cpl(c, 1); },
+                  [&](std::int64_t c) { return s.coupling_at(c, 1); },
                   len * hb);
       gather_from(xp, cs, lanes,
                   [&](std::int64_t c) { return s.rhs(c - nd + len - hb, 1); },
                   hb);
       gather_from(sv, cs, lanes,
-                  [&](std::int64_t c) { return s.sav(1, c + len); },
+                  [&](std::int64_t c) { return s.saved_at(1, c + len); },
                   hb * hb);
       gather_from(xr, cs, lanes,
                   [&](std::int64_t c) { return s.rhs(c + nd, 1); },
@@ -628,32 +402,6 @@ struct GroupOps {
       back_substitution_block<T, HB>(s, cs[g], nd, 2);
   }
 
-  static void back_rows(X* x, const X* sp, const X* xp, const X* sv,
-                        const X* xr, const X* l, std::int64_t len,
-                        std::int64_t hb_run) {
-    const std::int64_t hb = HB >= 0 ? HB : hb_run;
-    const std::int64_t S = hb + 1;
-    for (std::int64_t i = 0; i < len; ++i) {
-      const X* si = sp + i * hb;
-      X t = x[i];
-      for (std::int64_t k = 0; k < hb; ++k) Tr::msub(t, si[k], xp[k]);
-      x[i] = t;
-    }
-    X* xt = x + len - hb;
-    for (std::int64_t k = 0; k < hb; ++k) {
-      X t = xt[k];
-      for (std::int64_t r = 0; r < hb; ++r) Tr::msub(t, sv[r * hb + k], xr[r]);
-      xt[k] = t;
-    }
-    for (std::int64_t i = len - 1; i >= 0; --i) {
-      const X* li = l + i * S;
-      X t = x[i];
-      const std::int64_t below = std::min(hb, len - 1 - i);
-      for (std::int64_t k = 1; k <= below; ++k) Tr::msub(t, li[k], x[i + k]);
-      Tr::div(t, li[0]);
-      x[i] = t;
-    }
-  }
 };
 
 }  // namespace pband

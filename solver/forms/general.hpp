@@ -9,7 +9,7 @@
 #include <cstdint>
 
 #include "solver/band_arrays.hpp"
-#include "solver/block_ops_wide.hpp"
+#include "solver/forms/wide.hpp"
 #include "kernels/element_traits.hpp"
 #include "kernels/factor_diagonal_block.hpp"
 
@@ -56,7 +56,7 @@ void backward_solve_block(const BandArrays<T>& s, std::int64_t c,
 // this block's tail column end - hb + k. At level 1 it is first copied
 // from the band.
 // VW > 0: vector forms of that width for the real types where they fit
-// (block_ops_wide.hpp), the same operations in the same order.
+// (wide.hpp), the same operations in the same order.
 template <class T, int HB = kAnyHb, int VW = 0>
 void right_coupling(const BandArrays<T>& s, std::int64_t c,
                     std::int64_t end, std::int64_t w, std::int64_t nd) {
@@ -70,7 +70,7 @@ void right_coupling(const BandArrays<T>& s, std::int64_t c,
     for (std::int64_t k = 1; k <= hb; ++k) {
       const std::int64_t j = t0 + k;
       const T* aj = s.template column<HB>(j);
-      T* v = s.cpl(head, k);
+      T* v = s.coupling_at(head, k);
       const std::int64_t band_end = std::min(s.n, j + hb);
       for (std::int64_t i = head; i <= band_end; ++i)
         v[(i - head) * hb] = aj[i - j];
@@ -79,20 +79,20 @@ void right_coupling(const BandArrays<T>& s, std::int64_t c,
     }
   }
   if constexpr (VW > 0) {
-    if (wide_fits<T>(hb, rows))
+    if (wide_fits<T>(s.vector_forms, hb, rows))
       return coupling_solve_wide<T, VW>(s, end, head, rows);
   }
   // C·Lᵀ = K' column by column over the tail.
   for (std::int64_t jj = 1; jj <= hb; ++jj) {
     const std::int64_t j = t0 + jj;
     const T* lj = s.template column<HB>(j);
-    T* vj = s.cpl(head, jj);
+    T* vj = s.coupling_at(head, jj);
     const T d = lj[0];
     for (std::int64_t r = 0; r < rows; ++r)
       vj[r * hb] = Tr::div(vj[r * hb], d);
     const std::int64_t k_end = std::min(j + hb, end);
     for (std::int64_t k = j + 1; k <= k_end; ++k) {
-      T* vk = s.cpl(head, k - t0);
+      T* vk = s.coupling_at(head, k - t0);
       const T lkj = lj[k - j];
       for (std::int64_t r = 0; r < rows; ++r)
         vk[r * hb] = Tr::msub(vk[r * hb], lkj, vj[r * hb]);
@@ -126,7 +126,7 @@ bool factor_phase_block(const BandArrays<T>& s, std::int64_t c,
       for (std::int64_t k = 1; k <= hb; ++k) {
         const std::int64_t j = c - hb - 1 + k;
         const T* aj = s.template column<HB>(j);
-        T* v = s.cpl(c, k);
+        T* v = s.coupling_at(c, k);
         const std::int64_t band_end = std::min(j + hb, end);
         for (std::int64_t i = c; i <= band_end; ++i)
           v[(i - c) * hb] = aj[i - j];
@@ -137,15 +137,15 @@ bool factor_phase_block(const BandArrays<T>& s, std::int64_t c,
       // Later levels: K is zero below the head rows (not stored).
       const std::int64_t head_end = std::min(end, c + hb - 1);
       for (std::int64_t i = head_end + 1; i <= end; ++i)
-        for (std::int64_t k = 1; k <= hb; ++k) *s.cpl(i, k) = Tr::zero();
+        for (std::int64_t k = 1; k <= hb; ++k) *s.coupling_at(i, k) = Tr::zero();
     }
     bool done = false;
     if constexpr (VW > 0) {
-      done = wide_fits<T>(hb, end - c + 1);
+      done = wide_fits<T>(s.vector_forms, hb, end - c + 1);
       if (done) spike_solve_wide<T, VW>(s, c, end);
     }
     for (std::int64_t k = 1; k <= hb && !done; ++k)
-      forward_solve_block<T, HB>(s, c, end, s.cpl(c, k), hb);
+      forward_solve_block<T, HB>(s, c, end, s.coupling_at(c, k), hb);
   }
 
   if (hb > 0 && c + nd <= s.n) right_coupling<T, HB, VW>(s, c, end, w, nd);
@@ -175,14 +175,14 @@ void update_from_right(const BandArrays<T>& s, std::int64_t c,
   const std::int64_t r0 = c + nd;
   const std::int64_t rows = s.last(r0) - r0 + 1;
   if constexpr (VW > 0) {
-    if (wide_fits<T>(hb, rows)) return update_from_right_wide<T, VW>(s, c, r0);
+    if (wide_fits<T>(s.vector_forms, hb, rows)) return update_from_right_wide<T, VW>(s, c, r0);
   }
   const std::int64_t t0 = end - hb;
   for (std::int64_t j = 1; j <= hb; ++j) {
     T* aj = s.template column<HB>(t0 + j);
-    const T* sj = s.cpl(r0, j);
+    const T* sj = s.coupling_at(r0, j);
     for (std::int64_t k = j; k <= hb; ++k) {
-      const T* sk = s.cpl(r0, k);
+      const T* sk = s.coupling_at(r0, k);
       T sum = Tr::zero();
       for (std::int64_t i = 0; i < rows; ++i)
         sum = Tr::add(sum, Tr::mul(sk[i * hb], sj[i * hb]));
@@ -193,7 +193,7 @@ void update_from_right(const BandArrays<T>& s, std::int64_t c,
     const T* y = s.rhs(r0, q);
     T* bt = s.rhs(t0 + 1, q);
     for (std::int64_t k = 1; k <= hb; ++k) {
-      const T* sk = s.cpl(r0, k);
+      const T* sk = s.coupling_at(r0, k);
       T t = bt[k - 1];
       for (std::int64_t i = 0; i < rows; ++i)
         t = Tr::msub(t, sk[i * hb], y[i]);
@@ -215,7 +215,7 @@ void update_from_left(const BandArrays<T>& s, std::int64_t c,
   if (hb == 0 || c - nd < level_first) return;
   const std::int64_t p0 = c - nd;
   if constexpr (VW > 0) {
-    if (wide_fits<T>(hb, hb))
+    if (wide_fits<T>(s.vector_forms, hb, hb))
       return update_from_left_wide<T, VW>(s, c, p0, p0 > level_first);
   }
   const std::int64_t p_tail = p0 + s.block_size - hb;  // first tail column
@@ -223,7 +223,7 @@ void update_from_left(const BandArrays<T>& s, std::int64_t c,
   const std::int64_t head_rows = head_end - c + 1;
   // Head block -= C_P·C_Pᵀ as rank-one updates in increasing column k.
   for (std::int64_t k = 1; k <= hb; ++k) {
-    const T* ck = s.cpl(c, k);
+    const T* ck = s.coupling_at(c, k);
     for (std::int64_t j = 0; j < head_rows; ++j) {
       T* aj = s.template column<HB>(c + j);
       const T cjk = ck[j * hb];
@@ -236,7 +236,7 @@ void update_from_left(const BandArrays<T>& s, std::int64_t c,
     T* bh = s.rhs(c, q);
     const T* y = s.rhs(p_tail, q);
     for (std::int64_t k = 1; k <= hb; ++k) {
-      const T* ck = s.cpl(c, k);
+      const T* ck = s.coupling_at(c, k);
       const T yk = y[k - 1];
       for (std::int64_t i = 0; i < head_rows; ++i)
         bh[i] = Tr::msub(bh[i], ck[i * hb], yk);
@@ -245,8 +245,8 @@ void update_from_left(const BandArrays<T>& s, std::int64_t c,
   // Keep C_P, transposed, for P's back-substitution: saved(k, end_P + r).
   const std::int64_t p_end = p0 + s.block_size - 1;
   for (std::int64_t r = 1; r <= head_rows; ++r) {
-    T* sv = s.sav(1, p_end + r);
-    for (std::int64_t k = 1; k <= hb; ++k) sv[k - 1] = *s.cpl(c + r - 1, k);
+    T* sv = s.saved_at(1, p_end + r);
+    for (std::int64_t k = 1; k <= hb; ++k) sv[k - 1] = *s.coupling_at(c + r - 1, k);
   }
 
   // E's head with Q's tail: -C_P·S_P(P's tail rows), row by row in place,
@@ -256,7 +256,7 @@ void update_from_left(const BandArrays<T>& s, std::int64_t c,
   T* buf = s.template column<HB>(c - 1) + 1;
   for (std::int64_t i = c; i <= head_end; ++i) {
     for (std::int64_t k = 1; k <= hb; ++k) {
-      T* e = s.cpl(i, k);
+      T* e = s.coupling_at(i, k);
       buf[k - 1] = *e;
       *e = Tr::zero();
     }
@@ -264,8 +264,8 @@ void update_from_left(const BandArrays<T>& s, std::int64_t c,
       const T bm = buf[m - 1];
       const std::int64_t sp_row = p_tail + m - 1;
       for (std::int64_t k = 1; k <= hb; ++k) {
-        T* e = s.cpl(i, k);
-        *e = Tr::msub(*e, bm, *s.cpl(sp_row, k));
+        T* e = s.coupling_at(i, k);
+        *e = Tr::msub(*e, bm, *s.coupling_at(sp_row, k));
       }
     }
   }
@@ -288,7 +288,7 @@ void back_substitution_block(const BandArrays<T>& s, std::int64_t c,
     if (left) {
       const T* xp = s.rhs(c - nd + s.block_size - hb, q);
       for (std::int64_t k = 1; k <= hb; ++k) {
-        const T* sk = s.cpl(c, k);
+        const T* sk = s.coupling_at(c, k);
         const T xk = xp[k - 1];
         for (std::int64_t i = 0; i < len; ++i)
           x[i] = Tr::msub(x[i], sk[i * hb], xk);
@@ -300,7 +300,7 @@ void back_substitution_block(const BandArrays<T>& s, std::int64_t c,
       const T* xr = s.rhs(r0, q);
       T* xt = s.rhs(end - hb + 1, q);
       for (std::int64_t r = 1; r <= m; ++r) {
-        const T* sv = s.sav(1, end + r);
+        const T* sv = s.saved_at(1, end + r);
         const T xv = xr[r - 1];
         for (std::int64_t k = 0; k < hb; ++k)
           xt[k] = Tr::msub(xt[k], sv[k], xv);

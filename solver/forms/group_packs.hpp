@@ -186,7 +186,7 @@ inline constexpr std::int64_t kRealsPer = ElementTraits<T>::is_complex ? 2 : 1;
 // dst[p], lane g := src[g][p] for p < count, counted in reals: G × G tiles
 // transposed in registers, the last one overlapping the one before it.
 template <class R, int G>
-void gather_lanes(typename Simd<R, G>::V* dst, const R* const (&src)[G],
+void gather_packs(typename Simd<R, G>::V* dst, const R* const (&src)[G],
                   std::int64_t count) {
   using L = Simd<R, G>;
   using V = typename L::V;
@@ -210,7 +210,7 @@ void gather_lanes(typename Simd<R, G>::V* dst, const R* const (&src)[G],
 // dst[g][p] := src[p], lane g, for p < count reals and the first `lanes`
 // lanes only.
 template <class R, int G>
-void scatter_lanes(R* const (&dst)[G], const typename Simd<R, G>::V* src,
+void scatter_packs(R* const (&dst)[G], const typename Simd<R, G>::V* src,
                    std::int64_t count, int lanes) {
   using L = Simd<R, G>;
   using V = typename L::V;

@@ -1,5 +1,5 @@
-// Private header of the band solver: the vector forms of the block
-// operations for the real types and a fixed half bandwidth, and the
+// Private header of the band solver: the vector forms of the factor phase
+// for one block of a real type and a fixed half bandwidth, and the
 // interleaved back-substitution of several blocks, each doing the general
 // forms' operations in the same order.
 #pragma once
@@ -9,44 +9,45 @@
 #include <cstdint>
 #include <cstring>
 
-#include "solver/band_arrays.hpp"
-#include "solver/block_ops.hpp"
 #include "kernels/element_traits.hpp"
 #include "kernels/factor_diagonal_block.hpp"
 #include "kernels/simd.hpp"
+#include "solver/band_arrays.hpp"
+#include "solver/forms/general.hpp"
+#include "solver/forms/update.hpp"
 
 namespace pband {
 
-// P blocks of one back-substitution phase, each exactly as alone. Each
+// Count blocks of one back-substitution phase, each exactly as alone. Each
 // row of a backward solve waits for the row below it; the rows of the
 // blocks are interleaved so that one's wait overlaps the others' work.
-template <class T, int HB, int P>
+template <class T, int HB, int Count>
 void back_substitution_blocks(const BandArrays<T>& s,
-                              const std::int64_t (&cs)[P], std::int64_t nd) {
+                              const std::int64_t (&cs)[Count], std::int64_t nd) {
   using Tr = ElementTraits<T>;
   const std::int64_t hb = s.template half_band<HB>();
   const std::int64_t len = s.last(cs[0]) - cs[0] + 1;
   bool same = true;
-  for (int b = 1; b < P; ++b) same = same && s.last(cs[b]) - cs[b] + 1 == len;
-  if (P == 1 || s.nrhs != 1 || hb == 0 || !same) {
-    for (int b = 0; b < P; ++b) back_substitution_block<T, HB>(s, cs[b], nd);
+  for (int b = 1; b < Count; ++b) same = same && s.last(cs[b]) - cs[b] + 1 == len;
+  if (Count == 1 || s.nrhs != 1 || hb == 0 || !same) {
+    for (int b = 0; b < Count; ++b) back_substitution_block<T, HB>(s, cs[b], nd);
     return;
   }
   // Everything but the backward solves.
-  for (int b = 0; b < P; ++b) {
+  for (int b = 0; b < Count; ++b) {
     const std::int64_t c = cs[b], end = c + len - 1;
     T* x = s.rhs(c, 1);
     if (c - nd >= 1) {
       const T* xp = s.rhs(c - nd + s.block_size - hb, 1);
       std::int64_t i0 = 0;
-      if constexpr (kHasLanes<T, HB>) {
+      if constexpr (kHasVectorForms<T, HB>) {
         // HB rows of the spike at a time, turned into columns, so that
         // each x(i) still takes its terms in increasing k.
         using L = Simd<T, HB>;
         using V = typename L::V;
         for (; i0 + HB <= len; i0 += HB) {
           V col[HB];
-          for (int r = 0; r < HB; ++r) L::load(col[r], s.cpl(c + i0 + r, 1));
+          for (int r = 0; r < HB; ++r) L::load(col[r], s.coupling_at(c + i0 + r, 1));
           L::transpose(col);
           V xv;
           L::load(xv, x + i0);
@@ -55,7 +56,7 @@ void back_substitution_blocks(const BandArrays<T>& s,
         }
       }
       for (std::int64_t k = 1; k <= hb; ++k) {
-        const T* sk = s.cpl(c, k);
+        const T* sk = s.coupling_at(c, k);
         const T xk = xp[k - 1];
         for (std::int64_t i = i0; i < len; ++i)
           x[i] = Tr::msub(x[i], sk[i * hb], xk);
@@ -67,7 +68,7 @@ void back_substitution_blocks(const BandArrays<T>& s,
       const T* xr = s.rhs(r0, 1);
       T* xt = s.rhs(end - hb + 1, 1);
       for (std::int64_t r = 1; r <= m; ++r) {
-        const T* sv = s.sav(1, end + r);
+        const T* sv = s.saved_at(1, end + r);
         const T xv = xr[r - 1];
         for (std::int64_t k = 0; k < hb; ++k)
           xt[k] = Tr::msub(xt[k], sv[k], xv);
@@ -76,22 +77,22 @@ void back_substitution_blocks(const BandArrays<T>& s,
   }
   // Row i, d rows above the block's end: x(i) := (x(i) - Σ L(k, i)·x(k))
   // / L(i, i) over the min(hb, d) rows below it.
-  T* x[P];
-  const T* l[P];
-  for (int b = 0; b < P; ++b) {
+  T* x[Count];
+  const T* l[Count];
+  for (int b = 0; b < Count; ++b) {
     x[b] = s.rhs(cs[b] + len - 1, 1);
     l[b] = s.template column<HB>(cs[b] + len - 1);
   }
   const std::int64_t stride = hb + 1;
   std::int64_t d = 0;
-  if constexpr (kHasLanes<T, HB>) {
+  if constexpr (kHasVectorForms<T, HB>) {
     // The last HB rows have fewer terms; the others keep the HB values
     // below them in a vector, so a row never waits for a reload of the
     // value just stored.
     using L = Simd<T, HB>;
     using V = typename L::V;
     for (; d < HB && d < len; ++d) {
-      for (int b = 0; b < P; ++b) {
+      for (int b = 0; b < Count; ++b) {
         T* xi = x[b] - d;
         const T* li = l[b] - d * stride;
         T t = xi[0];
@@ -100,10 +101,10 @@ void back_substitution_blocks(const BandArrays<T>& s,
       }
     }
     if (d == len) return;
-    V win[P];
-    for (int b = 0; b < P; ++b) L::load(win[b], x[b] - HB + 1);
+    V win[Count];
+    for (int b = 0; b < Count; ++b) L::load(win[b], x[b] - HB + 1);
     for (; d < len; ++d) {
-      for (int b = 0; b < P; ++b) {
+      for (int b = 0; b < Count; ++b) {
         T* xi = x[b] - d;
         const T* li = l[b] - d * stride;
         V lv;
@@ -118,7 +119,7 @@ void back_substitution_blocks(const BandArrays<T>& s,
     }
   } else {
     for (; d < len; ++d) {
-      for (int b = 0; b < P; ++b) {
+      for (int b = 0; b < Count; ++b) {
         T* xi = x[b] - d;
         const T* li = l[b] - d * stride;
         T t = xi[0];
@@ -139,20 +140,13 @@ void back_substitution_blocks(const BandArrays<T>& s,
 // ---------------------------------------------------------------------------
 
 // Elements of the per-block scratch (the left spike, row by row).
-inline constexpr std::int64_t kLaneScratch = 4096;
-
-template <class T, int HB, int VW = 0>
-void update_right_best(const BandArrays<T>& s, std::int64_t c,
-                       std::int64_t nd);
-template <class T, int HB, int VW = 0>
-void update_left_best(const BandArrays<T>& s, std::int64_t c,
-                      std::int64_t nd, std::int64_t level_first);
+inline constexpr std::int64_t kVectorScratch = 4096;
 
 // Right coupling C·Lᵀ = K' of block [c, end] with the right neighbour's HB
 // head rows of a coupling column as one vector; at level 1, K' comes from
 // the band below the tail.
 template <class T, int HB>
-void right_coupling_lanes(const BandArrays<T>& s, std::int64_t c,
+void right_coupling_vector(const BandArrays<T>& s, std::int64_t c,
                           std::int64_t end, std::int64_t w,
                           std::int64_t nd) {
   using L = Simd<T, HB>;
@@ -160,7 +154,7 @@ void right_coupling_lanes(const BandArrays<T>& s, std::int64_t c,
   constexpr std::int64_t S = HB + 1;
   const std::int64_t head = c + nd;
   const std::int64_t t0 = end - HB;
-  T* base = s.cpl(head, 1);
+  T* base = s.coupling_at(head, 1);
   V col[HB];
   if (w == 1) {
     for (int k = 0; k < HB; ++k) {
@@ -185,46 +179,15 @@ void right_coupling_lanes(const BandArrays<T>& s, std::int64_t c,
   for (int r = 0; r < HB; ++r) L::store(base + r * HB, col[r]);
 }
 
-// The update of remaining block E = [e, end] from its right neighbour R,
-// given R's spike row-major (HB a row: the coupling store, or the factor's
-// scratch while it is still in cache) and y_R: the operations of
-// update_from_right for the first right-hand side.
-template <class T, int HB>
-void update_tail_from_rows(const BandArrays<T>& s, std::int64_t e,
-                           const T* spike, const T* y, std::int64_t rows) {
-  using Tr = ElementTraits<T>;
-  using L = Simd<T, HB>;
-  using V = typename L::V;
-  const std::int64_t t0 = s.last(e) - HB;
-  V acc[HB];
-  for (int j = 0; j < HB; ++j) L::zero(acc[j]);
-  const bool rhs = s.nrhs > 0;
-  V bt;
-  L::zero(bt);
-  if (rhs) L::load(bt, s.rhs(t0 + 1, 1));
-  for (std::int64_t i = 0; i < rows; ++i) {
-    const T* si = spike + i * HB;
-    V row;
-    L::load(row, si);
-    for (int j = 0; j < HB; ++j) acc[j] = acc[j] + row * si[j];
-    if (rhs) bt = bt - row * y[i];
-  }
-  for (int j = 0; j < HB; ++j) {
-    T* aj = s.template column<HB>(t0 + 1 + j);
-    for (int k = j; k < HB; ++k) aj[k - j] = Tr::sub(aj[k - j], acc[j][k]);
-  }
-  if (rhs) L::store(s.rhs(t0 + 1, 1), bt);
-}
-
 // Factor phase, fused: column j of the diagonal block is factored left-
 // looking, then row j of the left spike (held row-major, one vector a
 // row) and of the first right-hand side are divided by the pivot and
 // reduced below it. The spike and that right-hand side are written back
-// only when the whole block succeeded. P blocks of one length go through
+// only when the whole block succeeded. Count blocks of one length go through
 // the columns side by side: each column waits for the one before it, and
 // the other block's column fills that wait.
-template <class T, int HB, int P>
-bool factor_blocks_lanes(const BandArrays<T>& s, const std::int64_t (&cs)[P],
+template <class T, int HB, int Count>
+bool factor_blocks_vector(const BandArrays<T>& s, const std::int64_t (&cs)[Count],
                          std::int64_t w, std::int64_t nd,
                          std::int64_t level_first, RealOf<T> threshold,
                          std::atomic<std::int32_t>* failure_flags,
@@ -240,12 +203,12 @@ bool factor_blocks_lanes(const BandArrays<T>& s, const std::int64_t (&cs)[P],
     bool left;
     T* cj;  // the column being factored
     V win[HB];  // the HB columns before it, below their diagonals
-    alignas(64) T v[kLaneScratch];
-    alignas(64) T y[kLaneScratch / HB];
+    alignas(64) T v[kVectorScratch];
+    alignas(64) T y[kVectorScratch / HB];
   };
-  Block blocks[P];
+  Block blocks[Count];
 
-  for (int b = 0; b < P; ++b) {
+  for (int b = 0; b < Count; ++b) {
     Block& k_ = blocks[b];
     k_.c = cs[b];
     k_.end = k_.c + len - 1;
@@ -265,7 +228,7 @@ bool factor_blocks_lanes(const BandArrays<T>& s, const std::int64_t (&cs)[P],
         }
       } else {
         // Only the head rows are non-zero.
-        std::memcpy(v, s.cpl(c, 1), sizeof(T) * HB * HB);
+        std::memcpy(v, s.coupling_at(c, 1), sizeof(T) * HB * HB);
         for (std::int64_t i = HB * HB; i < len * HB; ++i) v[i] = Tr::zero();
       }
     }
@@ -346,7 +309,7 @@ bool factor_blocks_lanes(const BandArrays<T>& s, const std::int64_t (&cs)[P],
 
   for (std::int64_t i = 0; i < len; ++i) {
 #pragma GCC unroll 2
-    for (int b = 0; b < P; ++b) {
+    for (int b = 0; b < Count; ++b) {
       const bool ok = i < HB ? column(blocks[b], i, std::false_type{})
                              : column(blocks[b], i, std::true_type{});
       if (!ok) {
@@ -358,10 +321,10 @@ bool factor_blocks_lanes(const BandArrays<T>& s, const std::int64_t (&cs)[P],
   if (failure_flags[parity - 1].load(std::memory_order_relaxed) != 0)
     return false;
 
-  for (int b = 0; b < P; ++b) {
+  for (int b = 0; b < Count; ++b) {
     const Block& k_ = blocks[b];
     const std::int64_t c = k_.c, end = k_.end;
-    if (k_.left) std::memcpy(s.cpl(c, 1), k_.v, sizeof(T) * len * HB);
+    if (k_.left) std::memcpy(s.coupling_at(c, 1), k_.v, sizeof(T) * len * HB);
     if (rhs) std::memcpy(s.rhs(c, 1), k_.y, sizeof(T) * len);
     for (std::int64_t q = 2; q <= s.nrhs; ++q)
       forward_solve_block<T, HB>(s, c, end, s.rhs(c, q));
@@ -370,122 +333,25 @@ bool factor_blocks_lanes(const BandArrays<T>& s, const std::int64_t (&cs)[P],
       if (c + nd + HB - 1 > s.n)
         right_coupling<T, HB>(s, c, end, w, nd);
       else
-        right_coupling_lanes<T, HB>(s, c, end, w, nd);
+        right_coupling_vector<T, HB>(s, c, end, w, nd);
     }
     if (!fold) continue;
     if (k_.left) {
       if (s.nrhs <= 1)
         update_tail_from_rows<T, HB>(s, c - nd, k_.v, k_.y, len);
       else
-        update_right_best<T, HB>(s, c - nd, nd);
+        update_right_one<T, HB>(s, c - nd, nd);
     }
-    if (c + nd <= s.n) update_left_best<T, HB>(s, c + nd, nd, level_first);
+    if (c + nd <= s.n) update_left_one<T, HB>(s, c + nd, nd, level_first);
   }
   return true;
 }
 
 // Whether a block can take the vector factor form.
 template <class T, int HB>
-bool factor_lanes_fit(const BandArrays<T>& s, std::int64_t c) {
+bool factor_vector_fits(const BandArrays<T>& s, std::int64_t c) {
   const std::int64_t len = s.last(c) - c + 1;
-  return len >= 2 * HB + 1 && len * HB <= kLaneScratch;
-}
-
-// Vector halves of the update: the sums over R's rows for all tail columns
-// at once (one accumulator vector per tail column, each lane a sum of its
-// own, formed from zero in increasing row); the head's rank-one updates a
-// column at a time, and the new coupling row by row with the row as one
-// vector. Blocks shorter than 2·HB + 1 take the general forms.
-template <class T, int HB>
-void update_from_right_lanes(const BandArrays<T>& s, std::int64_t c,
-                             std::int64_t nd) {
-  using Tr = ElementTraits<T>;
-  const std::int64_t end = s.last(c);
-  if (end - c + 1 < 2 * HB + 1) return update_from_right<T, HB>(s, c, nd);
-  if (c + nd > s.n) return;
-  const std::int64_t r0 = c + nd;
-  const std::int64_t rows = s.last(r0) - r0 + 1;
-  const T* sr = s.cpl(r0, 1);
-  update_tail_from_rows<T, HB>(s, c, sr, s.rhs(r0, 1), rows);
-  const std::int64_t t0 = end - HB;
-  for (std::int64_t q = 2; q <= s.nrhs; ++q) {
-    const T* yq = s.rhs(r0, q);
-    T* b = s.rhs(t0 + 1, q);
-    for (int k = 0; k < HB; ++k) {
-      T t = b[k];
-      for (std::int64_t i = 0; i < rows; ++i)
-        t = Tr::msub(t, sr[i * HB + k], yq[i]);
-      b[k] = t;
-    }
-  }
-}
-
-template <class T, int HB>
-void update_from_left_lanes(const BandArrays<T>& s, std::int64_t c,
-                            std::int64_t nd, std::int64_t level_first) {
-  using L = Simd<T, HB>;
-  using V = typename L::V;
-  const std::int64_t end = s.last(c);
-  if (end - c + 1 < 2 * HB + 1)
-    return update_from_left<T, HB>(s, c, nd, level_first);
-  if (c - nd < level_first) return;
-  const std::int64_t p0 = c - nd;
-  const std::int64_t p_tail = p0 + s.block_size - HB;
-  // C_P (E's head rows) column by column, each column padded so that a
-  // vector may start at any of its rows.
-  T* cp = s.cpl(c, 1);
-  alignas(64) T cols[HB * HB + HB] = {};
-  {
-    V r[HB];
-    for (int i = 0; i < HB; ++i) L::load(r[i], cp + i * HB);
-    L::transpose(r);
-    for (int k = 0; k < HB; ++k) L::store(cols + k * HB, r[k]);
-  }
-  // Head block -= C_P·C_Pᵀ: column j's rows j … HB-1 as one vector, the
-  // rank-one terms in increasing coupling column.
-  for (int j = 0; j < HB; ++j) {
-    T* aj = s.template column<HB>(c + j);
-    V col;
-    L::load(col, aj);
-    for (int k = 0; k < HB; ++k) {
-      const T* ck = cols + k * HB + j;
-      V cv;
-      L::load(cv, ck);
-      V nc = col - cv * ck[0];
-      L::keep_after(nc, col, HB - j);
-      col = nc;
-    }
-    L::store(aj, col);
-  }
-  for (std::int64_t q = 1; q <= s.nrhs; ++q) {
-    const T* yp = s.rhs(p_tail, q);
-    V bh;
-    L::load(bh, s.rhs(c, q));
-    for (int k = 0; k < HB; ++k) {
-      V ck;
-      L::load(ck, cols + k * HB);
-      bh = bh - ck * yp[k];
-    }
-    L::store(s.rhs(c, q), bh);
-  }
-  // saved(k, end_P + r) = C_P(r, k): the rows as they stand.
-  std::memcpy(s.sav(1, p0 + s.block_size), cp, sizeof(T) * HB * HB);
-
-  if (p0 <= level_first) return;
-  // -C_P·S_P(P's tail rows), row by row; the last row of C_P stays in the
-  // band slots A(c … c+HB-1, c-1) as the row-by-row buffer leaves it.
-  V sp[HB];
-  for (int m = 0; m < HB; ++m) L::load(sp[m], s.cpl(p_tail + m, 1));
-  for (int i = 0; i < HB; ++i) {
-    const T* buf = cols + i;  // row i of C_P: cols[k·HB + i]
-    V e;
-    L::zero(e);
-    for (int m = 0; m < HB; ++m) e = e - sp[m] * buf[m * HB];
-    L::store(cp + i * HB, e);
-  }
-  // The last row of C_P stays in the band slots A(c … c+HB-1, c-1).
-  T* slots = s.template column<HB>(c - 1) + 1;
-  for (int k = 0; k < HB; ++k) slots[k] = cols[k * HB + HB - 1];
+  return len >= 2 * HB + 1 && len * HB <= kVectorScratch;
 }
 
 }  // namespace pband

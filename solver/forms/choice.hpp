@@ -1,21 +1,60 @@
-// Private header of the band solver: the choice among the block
-// operations' forms for each claim, and one compiled copy of them per
+// Private header of the band solver: which form of the block operations
+// each claimed block takes, and one compiled copy of the operations per
 // common half bandwidth and instruction set, picked once per solve.
+//
+// How a claim finds its form (every form gives the same bits):
+//
+//   per solve   block_ops(hb, isa): the compiled copy for the processor's
+//               widest path (baseline, AVX2, AVX-512) and hb; hb 1, 2, 4,
+//               8, 16 have copies of their own (short loops unrolled), any
+//               other hb reads it at run time.
+//   per claim   factor_claim / update_claim / back_claim: blocks of the
+//               common shape (GroupShape: full, with full neighbours) go
+//               through the group form, G at a time, one block per vector
+//               lane (group.hpp), when the vector forms are on and the
+//               group's packs fit its scratch; a group of fewer than
+//               kMinLanes blocks, the first and last blocks of a level and
+//               short blocks go one by one. A group whose pivot fails
+//               writes nothing and is redone one by one, so that the
+//               failure is found where a block alone finds it.
+//   per block   factor_one / update_one: the vector form across a block's
+//               HB spike columns (vector.hpp, vector_update.hpp) for the
+//               real types with a fixed hb >= 4 where the block fits its
+//               scratch, else the general form (general.hpp). The general
+//               form's cubic steps take the wide form (wide.hpp) for a
+//               real hb read at run time up to kMaxWideHb. Back-
+//               substitutions go four, two or one at a time, interleaved.
+//   the fold    blocks at least 2·hb long do the update of their
+//               neighbours as each is factored (update.hpp); the update
+//               phase then has no work.
+//
+// Why: the group form fills every lane with a different block and shares
+// the chains of roots and divisions that bound one block; the vector forms
+// pay where one block's columns fill a register; the general form covers
+// every type and width. testing::set_solver_vector_forms turns the group
+// and wide forms off, to compare them with the general forms.
 #pragma once
 
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
 
-#include "solver/band_arrays.hpp"
-#include "solver/block_groups.hpp"
-#include "solver/block_ops.hpp"
-#include "solver/block_ops_lanes.hpp"
-#include "kernels/simd.hpp"
 #include "kernels/isa.hpp"
-#include "solver/solver_switches.hpp"
+#include "kernels/simd.hpp"
+#include "solver/band_arrays.hpp"
+#include "solver/forms/general.hpp"
+#include "solver/forms/group.hpp"
+#include "solver/forms/prefetch.hpp"
+#include "solver/forms/update.hpp"
+#include "solver/forms/vector.hpp"
 
 namespace pband {
+
+// Whether the group and wide forms may be taken: read once per solve into
+// BandArrays::vector_forms.
+inline std::atomic<bool> solver_vector_forms_on{true};
+// Groups done since the process started, for tests to see them taken.
+inline std::atomic<std::int64_t> solver_groups_done{0};
 
 // Most blocks one claim takes: a group of the widest packs (16 floats).
 inline constexpr int kMaxClaim = 16;
@@ -42,71 +81,19 @@ struct BlockOps {
                std::int64_t nd);
 };
 
-// Starts loading the block a thread is likely to claim next in this
-// phase (the claim counter steps by 2·nd): its band columns, its rows of
-// B and the first `coupling_rows` of its rows of the coupling store. A
-// hint only.
-template <class T, int HB>
-void prefetch_block(const BandArrays<T>& s, std::int64_t c,
-                    std::int64_t coupling_rows) {
-  if (c > s.n) return;
-  const std::int64_t end = s.last(c);
-  const std::int64_t hb = s.template half_band<HB>();
-  constexpr std::int64_t kLine = 64 / sizeof(T) > 0 ? 64 / sizeof(T) : 1;
-  const T* a = s.template column<HB>(c);
-  const std::int64_t a_len = (end - c + 1) * (hb + 1);
-  for (std::int64_t i = 0; i < a_len; i += kLine) __builtin_prefetch(a + i);
-  if (s.nrhs > 0) {
-    const T* b = s.rhs(c, 1);
-    for (std::int64_t i = 0; i <= end - c; i += kLine)
-      __builtin_prefetch(b + i);
-  }
-  const std::int64_t rows = std::min(coupling_rows, end - c + 1);
-  const T* v = s.cpl(c, 1);
-  for (std::int64_t i = 0; i < rows * hb; i += kLine) __builtin_prefetch(v + i);
-}
-
-template <class T, int HB, int VW>
-void fold_into_neighbours(const BandArrays<T>& s, std::int64_t c,
-                          std::int64_t nd, std::int64_t level_first);
-
-// Starts loading what folding the block c likely claimed next will touch:
-// the head of its right neighbour (band columns, coupling and saved rows,
-// right-hand side) and the tail of its left one. A hint only.
-template <class T, int HB>
-void prefetch_fold(const BandArrays<T>& s, std::int64_t c, std::int64_t nd) {
-  constexpr std::int64_t kLine = 64 / sizeof(T) > 0 ? 64 / sizeof(T) : 1;
-  const std::int64_t hb = s.template half_band<HB>();
-  auto lines = [&](const T* p, std::int64_t count) {
-    for (std::int64_t i = 0; i < count; i += kLine) __builtin_prefetch(p + i);
-  };
-  const std::int64_t e = c + nd;  // right neighbour
-  if (e + hb - 1 <= s.n) {
-    lines(s.template column<HB>(e), hb * (hb + 1));
-    lines(s.sav(1, e), hb * hb);
-    lines(s.cpl(e, 1), hb * hb);
-    if (s.nrhs > 0) lines(s.rhs(e, 1), hb);
-  }
-  const std::int64_t t = c - nd + s.block_size - hb;  // left tail
-  if (c <= s.n && t >= 1) {
-    lines(s.template column<HB>(t), hb * (hb + 1));
-    if (s.nrhs > 0) lines(s.rhs(t, 1), hb);
-  }
-}
-
 // One block of a factor phase; with `fold`, followed by its share of its
 // neighbours' update (fold_into_neighbours). False when a pivot failed.
 template <class T, int HB, int VW>
-bool factor_best(const BandArrays<T>& s, std::int64_t c, std::int64_t w,
+bool factor_one(const BandArrays<T>& s, std::int64_t c, std::int64_t w,
                  std::int64_t nd, std::int64_t level_first,
                  RealOf<T> threshold, std::atomic<std::int32_t>* flags,
                  std::int32_t parity, bool fold) {
   prefetch_block<T, HB>(s, c + 2 * nd, w > 1 ? s.hb : 0);
   if (fold && w > 1) prefetch_fold<T, HB>(s, c + 2 * nd, nd);
-  if constexpr (kHasLanes<T, HB>) {
-    if (factor_lanes_fit<T, HB>(s, c)) {
+  if constexpr (kHasVectorForms<T, HB>) {
+    if (factor_vector_fits<T, HB>(s, c)) {
       const std::int64_t cs[1] = {c};
-      return factor_blocks_lanes<T, HB, 1>(s, cs, w, nd, level_first,
+      return factor_blocks_vector<T, HB, 1>(s, cs, w, nd, level_first,
                                            threshold, flags, parity, fold);
     }
   }
@@ -115,48 +102,6 @@ bool factor_best(const BandArrays<T>& s, std::int64_t c, std::int64_t w,
     return false;
   if (fold) fold_into_neighbours<T, HB, VW>(s, c, nd, level_first);
   return true;
-}
-
-template <class T, int HB, int VW>
-void update_right_best(const BandArrays<T>& s, std::int64_t c,
-                       std::int64_t nd) {
-  if constexpr (kHasLanes<T, HB>)
-    update_from_right_lanes<T, HB>(s, c, nd);
-  else
-    update_from_right<T, HB, VW>(s, c, nd);
-}
-
-template <class T, int HB, int VW>
-void update_left_best(const BandArrays<T>& s, std::int64_t c,
-                      std::int64_t nd, std::int64_t level_first) {
-  if constexpr (kHasLanes<T, HB>)
-    update_from_left_lanes<T, HB>(s, c, nd, level_first);
-  else
-    update_from_left<T, HB, VW>(s, c, nd, level_first);
-}
-
-template <class T, int HB, int VW>
-void update_best(const BandArrays<T>& s, std::int64_t c, std::int64_t nd,
-                 std::int64_t level_first) {
-  // The next block's right neighbour holds the spike this block reads.
-  prefetch_block<T, HB>(s, c + 3 * nd, s.block_size);
-  update_right_best<T, HB, VW>(s, c, nd);
-  update_left_best<T, HB, VW>(s, c, nd, level_first);
-}
-
-// The update of the remaining blocks either side of block c, just
-// factored at this level, while its spike and coupling are still in
-// cache: its left neighbour's tail from c's spike, its right neighbour's
-// head from c's coupling. Each remaining block gets exactly the
-// operations of its update phase, its tail from one thread and its head
-// from another; they touch disjoint data when blocks are at least 2·hb
-// long, which the caller makes sure of.
-template <class T, int HB, int VW>
-void fold_into_neighbours(const BandArrays<T>& s, std::int64_t c,
-                          std::int64_t nd, std::int64_t level_first) {
-  if (c - nd >= level_first) update_right_best<T, HB, VW>(s, c - nd, nd);
-  if (c + nd <= s.n)
-    update_left_best<T, HB, VW>(s, c + nd, nd, level_first);
 }
 
 // The group operations of one instruction set, each compiled once per
@@ -233,7 +178,6 @@ bool split_claim(const std::int64_t* cs, int count, bool groups_fit,
     used = 0;
     return true;
   };
-  groups_fit = groups_fit && solver_vector_forms_on.load(std::memory_order_relaxed);
   for (int b = 0; b < count; ++b) {
     if (groups_fit && shape(cs[b])) {
       lanes[used++] = cs[b];
@@ -247,14 +191,15 @@ bool split_claim(const std::int64_t* cs, int count, bool groups_fit,
 }
 
 template <class T, int HB, class Groups>
-bool factor_some(const BandArrays<T>& s, const std::int64_t* cs, int count,
+bool factor_claim(const BandArrays<T>& s, const std::int64_t* cs, int count,
                  std::int64_t w, std::int64_t nd, std::int64_t level_first,
                  RealOf<T> threshold, std::atomic<std::int32_t>* flags,
                  std::int32_t parity, bool fold) {
   using Ops = typename Groups::Ops;
   constexpr int G = Groups::G;
   return split_claim<G>(
-      cs, count, Ops::fits(Ops::factor_packs(s.block_size, s.hb)),
+      cs, count,
+      s.vector_forms && Ops::fits(Ops::factor_packs(s.block_size, s.hb)),
       [&](std::int64_t c) {
         return GroupShape::factor(c, s.n, s.hb, s.block_size, nd,
                                   level_first);
@@ -265,10 +210,10 @@ bool factor_some(const BandArrays<T>& s, const std::int64_t* cs, int count,
         return Groups::factor(s, lanes, used, w, nd, threshold, flags,
                               parity, fold);
       },
-      [&](const std::int64_t* bs, int k) {
+      [&](const std::int64_t* blocks, int k) {
         for (int b = 0; b < k; ++b)
-          if (!factor_best<T, HB, kWideVw<T, HB, G>>(
-                  s, bs[b], w, nd, level_first, threshold, flags, parity,
+          if (!factor_one<T, HB, kWideVw<T, HB, G>>(
+                  s, blocks[b], w, nd, level_first, threshold, flags, parity,
                   fold))
             return false;
         return true;
@@ -276,12 +221,13 @@ bool factor_some(const BandArrays<T>& s, const std::int64_t* cs, int count,
 }
 
 template <class T, int HB, class Groups>
-void update_some(const BandArrays<T>& s, const std::int64_t* cs, int count,
+void update_claim(const BandArrays<T>& s, const std::int64_t* cs, int count,
                  std::int64_t nd, std::int64_t level_first) {
   using Ops = typename Groups::Ops;
   constexpr int G = Groups::G;
   split_claim<G>(
-      cs, count, Ops::fits(Ops::update_packs(s.block_size, s.hb)),
+      cs, count,
+      s.vector_forms && Ops::fits(Ops::update_packs(s.block_size, s.hb)),
       [&](std::int64_t c) {
         return GroupShape::update(c, s.n, s.hb, s.block_size, nd,
                                   level_first);
@@ -290,20 +236,21 @@ void update_some(const BandArrays<T>& s, const std::int64_t* cs, int count,
         Groups::update(s, lanes, used, nd);
         return 1;
       },
-      [&](const std::int64_t* bs, int k) {
+      [&](const std::int64_t* blocks, int k) {
         for (int b = 0; b < k; ++b)
-          update_best<T, HB, kWideVw<T, HB, G>>(s, bs[b], nd, level_first);
+          update_one<T, HB, kWideVw<T, HB, G>>(s, blocks[b], nd, level_first);
         return true;
       });
 }
 
 template <class T, int HB, class Groups>
-void back_some(const BandArrays<T>& s, const std::int64_t* cs, int count,
+void back_claim(const BandArrays<T>& s, const std::int64_t* cs, int count,
                std::int64_t nd) {
   using Ops = typename Groups::Ops;
   constexpr int G = Groups::G;
   split_claim<G>(
-      cs, count, Ops::fits(Ops::back_packs(s.block_size, s.hb)),
+      cs, count,
+      s.vector_forms && Ops::fits(Ops::back_packs(s.block_size, s.hb)),
       [&](std::int64_t c) {
         return GroupShape::back(c, s.n, s.hb, s.block_size, nd);
       },
@@ -311,21 +258,21 @@ void back_some(const BandArrays<T>& s, const std::int64_t* cs, int count,
         Groups::back(s, lanes, used, nd);
         return 1;
       },
-      [&](const std::int64_t* bs, int k) {
+      [&](const std::int64_t* blocks, int k) {
         for (int b = 0; b < k;) {
           // The next claim takes the count blocks after these.
-          prefetch_block<T, HB>(s, bs[b] + 2 * nd * count, s.block_size);
+          prefetch_block<T, HB>(s, blocks[b] + 2 * nd * count, s.block_size);
           if (k - b >= 4) {
-            const std::int64_t c4[4] = {bs[b], bs[b + 1], bs[b + 2],
-                                        bs[b + 3]};
+            const std::int64_t c4[4] = {blocks[b], blocks[b + 1], blocks[b + 2],
+                                        blocks[b + 3]};
             back_substitution_blocks<T, HB, 4>(s, c4, nd);
             b += 4;
           } else if (k - b >= 2) {
-            const std::int64_t c2[2] = {bs[b], bs[b + 1]};
+            const std::int64_t c2[2] = {blocks[b], blocks[b + 1]};
             back_substitution_blocks<T, HB, 2>(s, c2, nd);
             b += 2;
           } else {
-            back_substitution_block<T, HB>(s, bs[b], nd);
+            back_substitution_block<T, HB>(s, blocks[b], nd);
             b += 1;
           }
         }
@@ -336,7 +283,7 @@ void back_some(const BandArrays<T>& s, const std::int64_t* cs, int count,
 // One copy of the three operations per instruction set: each wrapper has
 // everything it calls inlined (flatten) and compiled for its target. The
 // baseline is plain x86-64; the wider ones run only where the processor
-// has them (solver_isa).
+// has them (isa_in_use).
 #define PBAND_BLOCK_OPS_FOR_ISA(NAME, ATTRIBUTES, GROUPS)                    \
   template <class T, int HB>                                                \
   struct NAME {                                                             \
@@ -347,19 +294,19 @@ void back_some(const BandArrays<T>& s, const std::int64_t* cs, int count,
         std::int64_t w, std::int64_t nd, std::int64_t level_first,          \
         RealOf<T> threshold, std::atomic<std::int32_t>* flags,              \
         std::int32_t parity, bool fold) {                                   \
-      return factor_some<T, HB, Groups>(s, cs, count, w, nd, level_first,        \
+      return factor_claim<T, HB, Groups>(s, cs, count, w, nd, level_first,        \
                                    threshold, flags, parity, fold);         \
     }                                                                       \
     ATTRIBUTES static void update(const BandArrays<T>& s,                   \
                                   const std::int64_t* cs, int count,        \
                                   std::int64_t nd,                          \
                                   std::int64_t level_first) {               \
-      update_some<T, HB, Groups>(s, cs, count, nd, level_first);                 \
+      update_claim<T, HB, Groups>(s, cs, count, nd, level_first);                 \
     }                                                                       \
     ATTRIBUTES static void back(const BandArrays<T>& s,                     \
                                 const std::int64_t* cs, int count,          \
                                 std::int64_t nd) {                          \
-      back_some<T, HB, Groups>(s, cs, count, nd);                                \
+      back_claim<T, HB, Groups>(s, cs, count, nd);                                \
     }                                                                       \
     static BlockOps<T> ops() {                                              \
       return {std::max(G, 4), &factor, &update, &back};                     \
