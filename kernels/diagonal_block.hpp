@@ -46,16 +46,16 @@ inline void factor_diagonal_block_of(double* A, std::int32_t hb,
                                      std::int32_t parity) {
   factor_diagonal_block_r8(A, hb, first, last, threshold, flags, parity);
 }
-inline void factor_diagonal_block_of(std::complex<float>* A,
-                                     std::int32_t hb, std::int32_t first,
-                                     std::int32_t last, float threshold,
+inline void factor_diagonal_block_of(std::complex<float>* A, std::int32_t hb,
+                                     std::int32_t first, std::int32_t last,
+                                     float threshold,
                                      std::atomic<std::int32_t>* flags,
                                      std::int32_t parity) {
   factor_diagonal_block_c8(A, hb, first, last, threshold, flags, parity);
 }
-inline void factor_diagonal_block_of(std::complex<double>* A,
-                                     std::int32_t hb, std::int32_t first,
-                                     std::int32_t last, double threshold,
+inline void factor_diagonal_block_of(std::complex<double>* A, std::int32_t hb,
+                                     std::int32_t first, std::int32_t last,
+                                     double threshold,
                                      std::atomic<std::int32_t>* flags,
                                      std::int32_t parity) {
   factor_diagonal_block_c16(A, hb, first, last, threshold, flags, parity);

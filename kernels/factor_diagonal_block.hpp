@@ -88,7 +88,8 @@ void reduce_column_from_window(T& dj, typename Simd<T, HB>::V& bj,
   };
   [&]<int... Ds>(std::integer_sequence<int, Ds...>) {
     (term(std::integral_constant<int, HB - Ds>{}), ...);
-  }(std::make_integer_sequence<int, HB>{});
+  }
+  (std::make_integer_sequence<int, HB>{});
 }
 
 // The window moves on by one column: bj becomes win[0].
@@ -105,9 +106,9 @@ void push_column(typename Simd<T, HB>::V (&win)[HB],
 // in registers, so a column never waits for the stores of the one before.
 template <class T, int HB>
 void factor_band_columns_vector(T* A, std::int64_t first, std::int64_t last,
-                               RealOf<T> threshold,
-                               std::atomic<std::int32_t>* failure_flags,
-                               std::int32_t parity) {
+                                RealOf<T> threshold,
+                                std::atomic<std::int32_t>* failure_flags,
+                                std::int32_t parity) {
   using Tr = ElementTraits<T>;
   using L = Simd<T, HB>;
   using V = typename L::V;
@@ -133,8 +134,8 @@ void factor_band_columns_vector(T* A, std::int64_t first, std::int64_t last,
   }
   // The last columns of the run, from the stored columns.
   if (j <= last)
-    factor_band_columns<T, HB>(A, HB, j, last, threshold, failure_flags,
-                               parity, first);
+    factor_band_columns<T, HB>(A, HB, j, last, threshold, failure_flags, parity,
+                               first);
 }
 
 namespace factor_detail {
@@ -147,17 +148,15 @@ PBAND_TARGET_AVX2 PBAND_FLATTEN void factor_vector_avx2(
     T* A, std::int64_t first, std::int64_t last, RealOf<T> threshold,
     std::atomic<std::int32_t>* failure_flags, std::int32_t parity) {
   factor_band_columns_vector<T, HB>(A, first, last, threshold, failure_flags,
-                                   parity);
+                                    parity);
 }
 
 template <class T, int HB>
-PBAND_TARGET_AVX512 PBAND_FLATTEN void
-factor_vector_avx512(T* A, std::int64_t first, std::int64_t last,
-                    RealOf<T> threshold,
-                    std::atomic<std::int32_t>* failure_flags,
-                    std::int32_t parity) {
+PBAND_TARGET_AVX512 PBAND_FLATTEN void factor_vector_avx512(
+    T* A, std::int64_t first, std::int64_t last, RealOf<T> threshold,
+    std::atomic<std::int32_t>* failure_flags, std::int32_t parity) {
   factor_band_columns_vector<T, HB>(A, first, last, threshold, failure_flags,
-                                   parity);
+                                    parity);
 }
 
 }  // namespace factor_detail
@@ -178,15 +177,14 @@ void factor_diagonal_block(T* A, std::int32_t hb, std::int32_t first,
     if (isa >= 1) {
       using factor_detail::factor_vector_avx2;
       if (hb == 32 / int(sizeof(T)))
-        return factor_vector_avx2<T, 32 / sizeof(T)>(
-            A, first, last, threshold, failure_flags, parity);
+        return factor_vector_avx2<T, 32 / sizeof(T)>(A, first, last, threshold,
+                                                     failure_flags, parity);
       if (hb == 4 && sizeof(T) == 4)
         return factor_vector_avx2<T, 4>(A, first, last, threshold,
-                                       failure_flags, parity);
+                                        failure_flags, parity);
     }
   }
-  factor_band_columns<T>(A, hb, first, last, threshold, failure_flags,
-                         parity);
+  factor_band_columns<T>(A, hb, first, last, threshold, failure_flags, parity);
 }
 
 }  // namespace pband

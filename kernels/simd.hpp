@@ -90,8 +90,8 @@ struct Simd {
   template <bool Upper, std::size_t... I>
   static void interleave(V& out, const V& a, const V& b,
                          std::index_sequence<I...>) {
-    out = __builtin_shufflevector(
-        a, b, simd_detail::interleave_lane(W, Upper, I)...);
+    out = __builtin_shufflevector(a, b,
+                                  simd_detail::interleave_lane(W, Upper, I)...);
   }
   // Within each 16-byte block, the low (or high) halves of a and b
   // interleaved S values at a time: unpacklo/unpackhi.
@@ -99,8 +99,7 @@ struct Simd {
   static void unpack(V& out, const V& a, const V& b,
                      std::index_sequence<I...>) {
     out = __builtin_shufflevector(
-        a, b,
-        simd_detail::unpack_lane(W, 16 / int(sizeof(R)), S, Upper, I)...);
+        a, b, simd_detail::unpack_lane(W, 16 / int(sizeof(R)), S, Upper, I)...);
   }
   // The even (or odd) 16-byte blocks of a, then those of b.
   template <bool Odd, std::size_t... I>

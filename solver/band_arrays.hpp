@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "kernels/element_traits.hpp"
 #include "kernels/band_position.hpp"
+#include "kernels/element_traits.hpp"
 
 namespace pband {
 
@@ -29,7 +29,8 @@ inline constexpr int kAnyHb = -1;
 // The vector forms where they exist (real types, half bandwidth 4 or
 // more), the general ones elsewhere.
 template <class T, int HB>
-inline constexpr bool kHasVectorForms = !ElementTraits<T>::is_complex && HB >= 4;
+inline constexpr bool kHasVectorForms =
+    !ElementTraits<T>::is_complex && HB >= 4;
 
 // The arrays of one solve and the indexing of each, 1-based as in the
 // formulas; every position is formed in 64 bits.

@@ -7,11 +7,11 @@
 #include <atomic>
 #include <cstdint>
 
+#include "kernels/element_traits.hpp"
 #include "runtime/team.hpp"
 #include "solver/band_arrays.hpp"
 #include "solver/band_solve_worker.hpp"
 #include "solver/solve_control.hpp"
-#include "kernels/element_traits.hpp"
 
 namespace pband {
 
@@ -29,13 +29,34 @@ void solve_band_system(T* A, std::int32_t n, std::int32_t hb, T* B,
                        std::int32_t& status) {
   // Reject bad arguments before touching anything: the first invalid one
   // in argument order, as a negative position.
-  if (n > 0 && A == nullptr) { status = -1; return; }
-  if (n < 0) { status = -2; return; }
-  if (hb < 0) { status = -3; return; }
-  if (n > 0 && nrhs > 0 && B == nullptr) { status = -4; return; }
-  if (nrhs < 0) { status = -5; return; }
-  if (n > 0 && hb > 0 && W == nullptr) { status = -6; return; }
-  if (n == 0) { status = 0; return; }
+  if (n > 0 && A == nullptr) {
+    status = -1;
+    return;
+  }
+  if (n < 0) {
+    status = -2;
+    return;
+  }
+  if (hb < 0) {
+    status = -3;
+    return;
+  }
+  if (n > 0 && nrhs > 0 && B == nullptr) {
+    status = -4;
+    return;
+  }
+  if (nrhs < 0) {
+    status = -5;
+    return;
+  }
+  if (n > 0 && hb > 0 && W == nullptr) {
+    status = -6;
+    return;
+  }
+  if (n == 0) {
+    status = 0;
+    return;
+  }
 
   std::int32_t team = team_size;
   if (team <= 0) get_team_size(team);

@@ -10,14 +10,14 @@
 #include "solver/band_solver.hpp"
 
 // SUFFIX: r4, r8, c8 or c16; T: the element type.
-#define PBAND_SOLVER_MEMBERS(SUFFIX, T)                                      \
-  void solve_band_system_##SUFFIX(T* A, std::int32_t n, std::int32_t hb,     \
-                                  T* B, std::int32_t nrhs, T* W,             \
-                                  std::int32_t& status) {                    \
-    solve_band_system<T>(A, n, hb, B, nrhs, W, 0, status);                   \
-  }                                                                          \
-  void solve_band_system_team_##SUFFIX(                                      \
-      T* A, std::int32_t n, std::int32_t hb, T* B, std::int32_t nrhs, T* W,  \
-      std::int32_t team_size, std::int32_t& status) {                        \
-    solve_band_system<T>(A, n, hb, B, nrhs, W, team_size, status);           \
+#define PBAND_SOLVER_MEMBERS(SUFFIX, T)                                        \
+  void solve_band_system_##SUFFIX(T* A, std::int32_t n, std::int32_t hb, T* B, \
+                                  std::int32_t nrhs, T* W,                     \
+                                  std::int32_t& status) {                      \
+    solve_band_system<T>(A, n, hb, B, nrhs, W, 0, status);                     \
+  }                                                                            \
+  void solve_band_system_team_##SUFFIX(                                        \
+      T* A, std::int32_t n, std::int32_t hb, T* B, std::int32_t nrhs, T* W,    \
+      std::int32_t team_size, std::int32_t& status) {                          \
+    solve_band_system<T>(A, n, hb, B, nrhs, W, team_size, status);             \
   }

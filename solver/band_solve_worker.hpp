@@ -13,10 +13,10 @@
 #if defined(PBAND_PHASE_CLOCKS)
 #include "solver/band_solver.hpp"
 #endif
-#include "solver/band_arrays.hpp"
-#include "solver/solve_control.hpp"
-#include "solver/forms/choice.hpp"
 #include "kernels/isa.hpp"
+#include "solver/band_arrays.hpp"
+#include "solver/forms/choice.hpp"
+#include "solver/solve_control.hpp"
 
 namespace pband {
 
@@ -63,16 +63,16 @@ void band_solve_worker(SolveControl<T>& sc) {
   // Takes up to `most` blocks of the phase in a row, fewer near its end so
   // that every thread keeps a share, at least one while any is left: their
   // work goes side by side. Returns how many.
-  auto claim_blocks = [&](std::int64_t& counter,
-                        std::int64_t (&cs)[kMaxClaim], int most) {
+  auto claim_blocks = [&](std::int64_t& counter, std::int64_t(&cs)[kMaxClaim],
+                          int most) {
     mutex_lock(team.mutex);
     const std::int64_t next = counter;
     const std::int64_t step = claim_step;
     int got = 0;
     if (next <= s.n) {
       const std::int64_t left = (s.n - next) / step + 1;
-      got = int(std::clamp<std::int64_t>(
-          left / (2 * std::int64_t(team.size)), 1, most));
+      got = int(std::clamp<std::int64_t>(left / (2 * std::int64_t(team.size)),
+                                         1, most));
       for (int k = 0; k < got; ++k) cs[k] = next + k * step;
       counter = next + got * step;
     }
@@ -91,8 +91,9 @@ void band_solve_worker(SolveControl<T>& sc) {
            level + 1 < testing::PhaseClocks::kLevels)
       ++level;
     testing::PhaseClocks& table = testing::phase_clock_table();
-    (kind == 0 ? table.factor : kind == 1 ? table.update : table.back)[level] +=
-        t;
+    (kind == 0   ? table.factor
+     : kind == 1 ? table.update
+                 : table.back)[level] += t;
   };
 #endif
   // kind: the phase that ends, 0 factor, 1 update, 2 back-substitution.
@@ -119,8 +120,8 @@ void band_solve_worker(SolveControl<T>& sc) {
     const std::int64_t first = level_first;
     std::int64_t cs[kMaxClaim] = {};
     for (int got; (got = claim_blocks(next_up, cs, ops.claim)) > 0;)
-      if (!ops.factor(s, cs, got, w, nd, first, pivot_threshold,
-                      failure_flags, p, fold))
+      if (!ops.factor(s, cs, got, w, nd, first, pivot_threshold, failure_flags,
+                      p, fold))
         break;
   };
 

@@ -36,9 +36,8 @@ namespace pband {
 // bits of the team it asked for.
 void solve_band_system_r4(float* A, std::int32_t n, std::int32_t hb, float* B,
                           std::int32_t nrhs, float* W, std::int32_t& status);
-void solve_band_system_r8(double* A, std::int32_t n, std::int32_t hb,
-                          double* B, std::int32_t nrhs, double* W,
-                          std::int32_t& status);
+void solve_band_system_r8(double* A, std::int32_t n, std::int32_t hb, double* B,
+                          std::int32_t nrhs, double* W, std::int32_t& status);
 void solve_band_system_c8(std::complex<float>* A, std::int32_t n,
                           std::int32_t hb, std::complex<float>* B,
                           std::int32_t nrhs, std::complex<float>* W,
@@ -64,8 +63,7 @@ void solve_band_system_team_c8(std::complex<float>* A, std::int32_t n,
 void solve_band_system_team_c16(std::complex<double>* A, std::int32_t n,
                                 std::int32_t hb, std::complex<double>* B,
                                 std::int32_t nrhs, std::complex<double>* W,
-                                std::int32_t team_size,
-                                std::int32_t& status);
+                                std::int32_t team_size, std::int32_t& status);
 
 namespace testing {
 

@@ -3,9 +3,9 @@
 // bits whatever ran before. Tests may force one base for every solve.
 #include <atomic>
 
+#include "kernels/isa.hpp"
 #include "solver/band_solve_driver.hpp"
 #include "solver/band_solver.hpp"
-#include "kernels/isa.hpp"
 #include "solver/forms/choice.hpp"
 
 namespace pband {

@@ -71,8 +71,7 @@ struct BlockOps {
   // False when a pivot of this phase failed.
   bool (*factor)(const BandArrays<T>&, const std::int64_t* cs, int count,
                  std::int64_t w, std::int64_t nd, std::int64_t level_first,
-                 RealOf<T> threshold,
-                 std::atomic<std::int32_t>* failure_flags,
+                 RealOf<T> threshold, std::atomic<std::int32_t>* failure_flags,
                  std::int32_t parity, bool fold);
   void (*update)(const BandArrays<T>&, const std::int64_t* cs, int count,
                  std::int64_t nd, std::int64_t level_first);
@@ -85,20 +84,20 @@ struct BlockOps {
 // neighbours' update (fold_into_neighbours). False when a pivot failed.
 template <class T, int HB, int VW>
 bool factor_one(const BandArrays<T>& s, std::int64_t c, std::int64_t w,
-                 std::int64_t nd, std::int64_t level_first,
-                 RealOf<T> threshold, std::atomic<std::int32_t>* flags,
-                 std::int32_t parity, bool fold) {
+                std::int64_t nd, std::int64_t level_first, RealOf<T> threshold,
+                std::atomic<std::int32_t>* flags, std::int32_t parity,
+                bool fold) {
   prefetch_block<T, HB>(s, c + 2 * nd, w > 1 ? s.hb : 0);
   if (fold && w > 1) prefetch_fold<T, HB>(s, c + 2 * nd, nd);
   if constexpr (kHasVectorForms<T, HB>) {
     if (factor_vector_fits<T, HB>(s, c)) {
       const std::int64_t cs[1] = {c};
       return factor_blocks_vector<T, HB, 1>(s, cs, w, nd, level_first,
-                                           threshold, flags, parity, fold);
+                                            threshold, flags, parity, fold);
     }
   }
-  if (!factor_phase_block<T, HB, VW>(s, c, w, nd, level_first, threshold,
-                                     flags, parity))
+  if (!factor_phase_block<T, HB, VW>(s, c, w, nd, level_first, threshold, flags,
+                                     parity))
     return false;
   if (fold) fold_into_neighbours<T, HB, VW>(s, c, nd, level_first);
   return true;
@@ -107,37 +106,34 @@ bool factor_one(const BandArrays<T>& s, std::int64_t c, std::int64_t w,
 // The group operations of one instruction set, each compiled once per
 // element type and group half bandwidth (GroupHb) rather than inlined into
 // every copy of the block operations.
-#define PBAND_GROUP_OPS_FOR_ISA(NAME, ATTRIBUTES, BYTES)                     \
-  template <class T, int HB>                                                \
-  struct NAME {                                                             \
-    static constexpr int G = BYTES / sizeof(RealOf<T>);                     \
-    using Ops = GroupOps<T, G, HB>;                                         \
-    [[gnu::noinline]] ATTRIBUTES static int factor(                         \
-        const BandArrays<T>& s, const std::int64_t* cs, int lanes,          \
-        std::int64_t w, std::int64_t nd, RealOf<T> threshold,               \
-        std::atomic<std::int32_t>* flags, std::int32_t parity, bool fold) { \
-      return Ops::factor(s, cs, lanes, w, nd, threshold, flags, parity,     \
-                         fold);                                             \
-    }                                                                       \
-    [[gnu::noinline]] ATTRIBUTES static void update(                        \
-        const BandArrays<T>& s, const std::int64_t* cs, int lanes,          \
-        std::int64_t nd) {                                                  \
-      Ops::update(s, cs, lanes, nd);                                        \
-    }                                                                       \
-    [[gnu::noinline]] ATTRIBUTES static void back(                          \
-        const BandArrays<T>& s, const std::int64_t* cs, int lanes,          \
-        std::int64_t nd) {                                                  \
-      Ops::back(s, cs, lanes, nd);                                          \
-    }                                                                       \
+#define PBAND_GROUP_OPS_FOR_ISA(NAME, ATTRIBUTES, BYTES)                       \
+  template <class T, int HB>                                                   \
+  struct NAME {                                                                \
+    static constexpr int G = BYTES / sizeof(RealOf<T>);                        \
+    using Ops = GroupOps<T, G, HB>;                                            \
+    [[gnu::noinline]] ATTRIBUTES static int factor(                            \
+        const BandArrays<T>& s, const std::int64_t* cs, int lanes,             \
+        std::int64_t w, std::int64_t nd, RealOf<T> threshold,                  \
+        std::atomic<std::int32_t>* flags, std::int32_t parity, bool fold) {    \
+      return Ops::factor(s, cs, lanes, w, nd, threshold, flags, parity, fold); \
+    }                                                                          \
+    [[gnu::noinline]] ATTRIBUTES static void update(const BandArrays<T>& s,    \
+                                                    const std::int64_t* cs,    \
+                                                    int lanes,                 \
+                                                    std::int64_t nd) {         \
+      Ops::update(s, cs, lanes, nd);                                           \
+    }                                                                          \
+    [[gnu::noinline]] ATTRIBUTES static void back(const BandArrays<T>& s,      \
+                                                  const std::int64_t* cs,      \
+                                                  int lanes,                   \
+                                                  std::int64_t nd) {           \
+      Ops::back(s, cs, lanes, nd);                                             \
+    }                                                                          \
   };
 
 PBAND_GROUP_OPS_FOR_ISA(BaselineGroups, PBAND_FLATTEN, 16)
-PBAND_GROUP_OPS_FOR_ISA(Avx2Groups,
-                        PBAND_TARGET_AVX2 PBAND_FLATTEN, 32)
-PBAND_GROUP_OPS_FOR_ISA(
-    Avx512Groups,
-    PBAND_TARGET_AVX512
-        PBAND_FLATTEN, 64)
+PBAND_GROUP_OPS_FOR_ISA(Avx2Groups, PBAND_TARGET_AVX2 PBAND_FLATTEN, 32)
+PBAND_GROUP_OPS_FOR_ISA(Avx512Groups, PBAND_TARGET_AVX512 PBAND_FLATTEN, 64)
 #undef PBAND_GROUP_OPS_FOR_ISA
 
 // Half bandwidths whose groups have their own compiled copy; the others
@@ -192,29 +188,28 @@ bool split_claim(const std::int64_t* cs, int count, bool groups_fit,
 
 template <class T, int HB, class Groups>
 bool factor_claim(const BandArrays<T>& s, const std::int64_t* cs, int count,
-                 std::int64_t w, std::int64_t nd, std::int64_t level_first,
-                 RealOf<T> threshold, std::atomic<std::int32_t>* flags,
-                 std::int32_t parity, bool fold) {
+                  std::int64_t w, std::int64_t nd, std::int64_t level_first,
+                  RealOf<T> threshold, std::atomic<std::int32_t>* flags,
+                  std::int32_t parity, bool fold) {
   using Ops = typename Groups::Ops;
   constexpr int G = Groups::G;
   return split_claim<G>(
       cs, count,
       s.vector_forms && Ops::fits(Ops::factor_packs(s.block_size, s.hb)),
       [&](std::int64_t c) {
-        return GroupShape::factor(c, s.n, s.hb, s.block_size, nd,
-                                  level_first);
+        return GroupShape::factor(c, s.n, s.hb, s.block_size, nd, level_first);
       },
       [&](const std::int64_t* lanes, int used) {
         // When a pivot of the group failed, the one-block forms redo its
         // blocks and fail where and as a block alone does.
-        return Groups::factor(s, lanes, used, w, nd, threshold, flags,
-                              parity, fold);
+        return Groups::factor(s, lanes, used, w, nd, threshold, flags, parity,
+                              fold);
       },
       [&](const std::int64_t* blocks, int k) {
         for (int b = 0; b < k; ++b)
-          if (!factor_one<T, HB, kWideVw<T, HB, G>>(
-                  s, blocks[b], w, nd, level_first, threshold, flags, parity,
-                  fold))
+          if (!factor_one<T, HB, kWideVw<T, HB, G>>(s, blocks[b], w, nd,
+                                                    level_first, threshold,
+                                                    flags, parity, fold))
             return false;
         return true;
       });
@@ -222,15 +217,14 @@ bool factor_claim(const BandArrays<T>& s, const std::int64_t* cs, int count,
 
 template <class T, int HB, class Groups>
 void update_claim(const BandArrays<T>& s, const std::int64_t* cs, int count,
-                 std::int64_t nd, std::int64_t level_first) {
+                  std::int64_t nd, std::int64_t level_first) {
   using Ops = typename Groups::Ops;
   constexpr int G = Groups::G;
   split_claim<G>(
       cs, count,
       s.vector_forms && Ops::fits(Ops::update_packs(s.block_size, s.hb)),
       [&](std::int64_t c) {
-        return GroupShape::update(c, s.n, s.hb, s.block_size, nd,
-                                  level_first);
+        return GroupShape::update(c, s.n, s.hb, s.block_size, nd, level_first);
       },
       [&](const std::int64_t* lanes, int used) {
         Groups::update(s, lanes, used, nd);
@@ -245,7 +239,7 @@ void update_claim(const BandArrays<T>& s, const std::int64_t* cs, int count,
 
 template <class T, int HB, class Groups>
 void back_claim(const BandArrays<T>& s, const std::int64_t* cs, int count,
-               std::int64_t nd) {
+                std::int64_t nd) {
   using Ops = typename Groups::Ops;
   constexpr int G = Groups::G;
   split_claim<G>(
@@ -284,42 +278,40 @@ void back_claim(const BandArrays<T>& s, const std::int64_t* cs, int count,
 // everything it calls inlined (flatten) and compiled for its target. The
 // baseline is plain x86-64; the wider ones run only where the processor
 // has them (isa_in_use).
-#define PBAND_BLOCK_OPS_FOR_ISA(NAME, ATTRIBUTES, GROUPS)                    \
-  template <class T, int HB>                                                \
-  struct NAME {                                                             \
-    using Groups = GROUPS<T, kGroupHb<HB>>;                                 \
-    static constexpr int G = Groups::G;                                     \
-    ATTRIBUTES static bool factor(                                          \
-        const BandArrays<T>& s, const std::int64_t* cs, int count,          \
-        std::int64_t w, std::int64_t nd, std::int64_t level_first,          \
-        RealOf<T> threshold, std::atomic<std::int32_t>* flags,              \
-        std::int32_t parity, bool fold) {                                   \
-      return factor_claim<T, HB, Groups>(s, cs, count, w, nd, level_first,        \
-                                   threshold, flags, parity, fold);         \
-    }                                                                       \
-    ATTRIBUTES static void update(const BandArrays<T>& s,                   \
-                                  const std::int64_t* cs, int count,        \
-                                  std::int64_t nd,                          \
-                                  std::int64_t level_first) {               \
-      update_claim<T, HB, Groups>(s, cs, count, nd, level_first);                 \
-    }                                                                       \
-    ATTRIBUTES static void back(const BandArrays<T>& s,                     \
-                                const std::int64_t* cs, int count,          \
-                                std::int64_t nd) {                          \
-      back_claim<T, HB, Groups>(s, cs, count, nd);                                \
-    }                                                                       \
-    static BlockOps<T> ops() {                                              \
-      return {std::max(G, 4), &factor, &update, &back};                     \
-    }                                                                       \
+#define PBAND_BLOCK_OPS_FOR_ISA(NAME, ATTRIBUTES, GROUPS)                      \
+  template <class T, int HB>                                                   \
+  struct NAME {                                                                \
+    using Groups = GROUPS<T, kGroupHb<HB>>;                                    \
+    static constexpr int G = Groups::G;                                        \
+    ATTRIBUTES static bool factor(const BandArrays<T>& s,                      \
+                                  const std::int64_t* cs, int count,           \
+                                  std::int64_t w, std::int64_t nd,             \
+                                  std::int64_t level_first,                    \
+                                  RealOf<T> threshold,                         \
+                                  std::atomic<std::int32_t>* flags,            \
+                                  std::int32_t parity, bool fold) {            \
+      return factor_claim<T, HB, Groups>(s, cs, count, w, nd, level_first,     \
+                                         threshold, flags, parity, fold);      \
+    }                                                                          \
+    ATTRIBUTES static void update(const BandArrays<T>& s,                      \
+                                  const std::int64_t* cs, int count,           \
+                                  std::int64_t nd, std::int64_t level_first) { \
+      update_claim<T, HB, Groups>(s, cs, count, nd, level_first);              \
+    }                                                                          \
+    ATTRIBUTES static void back(const BandArrays<T>& s,                        \
+                                const std::int64_t* cs, int count,             \
+                                std::int64_t nd) {                             \
+      back_claim<T, HB, Groups>(s, cs, count, nd);                             \
+    }                                                                          \
+    static BlockOps<T> ops() {                                                 \
+      return {std::max(G, 4), &factor, &update, &back};                        \
+    }                                                                          \
   };
 
 PBAND_BLOCK_OPS_FOR_ISA(BaselineOps, PBAND_FLATTEN, BaselineGroups)
-PBAND_BLOCK_OPS_FOR_ISA(Avx2Ops, PBAND_TARGET_AVX2 PBAND_FLATTEN,
-                        Avx2Groups)
-PBAND_BLOCK_OPS_FOR_ISA(
-    Avx512Ops, PBAND_TARGET_AVX512
-                   PBAND_FLATTEN,
-    Avx512Groups)
+PBAND_BLOCK_OPS_FOR_ISA(Avx2Ops, PBAND_TARGET_AVX2 PBAND_FLATTEN, Avx2Groups)
+PBAND_BLOCK_OPS_FOR_ISA(Avx512Ops, PBAND_TARGET_AVX512 PBAND_FLATTEN,
+                        Avx512Groups)
 #undef PBAND_BLOCK_OPS_FOR_ISA
 
 template <class T, int HB>
@@ -333,12 +325,18 @@ BlockOps<T> block_ops_for(std::int32_t isa) {
 template <class T>
 BlockOps<T> block_ops(std::int64_t hb, std::int32_t isa) {
   switch (hb) {
-    case 1: return block_ops_for<T, 1>(isa);
-    case 2: return block_ops_for<T, 2>(isa);
-    case 4: return block_ops_for<T, 4>(isa);
-    case 8: return block_ops_for<T, 8>(isa);
-    case 16: return block_ops_for<T, 16>(isa);
-    default: return block_ops_for<T, kAnyHb>(isa);
+    case 1:
+      return block_ops_for<T, 1>(isa);
+    case 2:
+      return block_ops_for<T, 2>(isa);
+    case 4:
+      return block_ops_for<T, 4>(isa);
+    case 8:
+      return block_ops_for<T, 8>(isa);
+    case 16:
+      return block_ops_for<T, 16>(isa);
+    default:
+      return block_ops_for<T, kAnyHb>(isa);
   }
 }
 

@@ -8,10 +8,10 @@
 #include <atomic>
 #include <cstdint>
 
-#include "solver/band_arrays.hpp"
-#include "solver/forms/wide.hpp"
 #include "kernels/element_traits.hpp"
 #include "kernels/factor_diagonal_block.hpp"
+#include "solver/band_arrays.hpp"
+#include "solver/forms/wide.hpp"
 
 namespace pband {
 
@@ -58,8 +58,8 @@ void backward_solve_block(const BandArrays<T>& s, std::int64_t c,
 // VW > 0: vector forms of that width for the real types where they fit
 // (wide.hpp), the same operations in the same order.
 template <class T, int HB = kAnyHb, int VW = 0>
-void right_coupling(const BandArrays<T>& s, std::int64_t c,
-                    std::int64_t end, std::int64_t w, std::int64_t nd) {
+void right_coupling(const BandArrays<T>& s, std::int64_t c, std::int64_t end,
+                    std::int64_t w, std::int64_t nd) {
   using Tr = ElementTraits<T>;
   const std::int64_t hb = s.template half_band<HB>();
   const std::int64_t head = c + nd;
@@ -88,8 +88,7 @@ void right_coupling(const BandArrays<T>& s, std::int64_t c,
     const T* lj = s.template column<HB>(j);
     T* vj = s.coupling_at(head, jj);
     const T d = lj[0];
-    for (std::int64_t r = 0; r < rows; ++r)
-      vj[r * hb] = Tr::div(vj[r * hb], d);
+    for (std::int64_t r = 0; r < rows; ++r) vj[r * hb] = Tr::div(vj[r * hb], d);
     const std::int64_t k_end = std::min(j + hb, end);
     for (std::int64_t k = j + 1; k <= k_end; ++k) {
       T* vk = s.coupling_at(head, k - t0);
@@ -106,16 +105,15 @@ void right_coupling(const BandArrays<T>& s, std::int64_t c,
 // coupling C = K'·L⁻ᵀ in the right neighbour's head rows, and forward-
 // substitute the right-hand sides. False when a pivot of this phase failed.
 template <class T, int HB = kAnyHb, int VW = 0>
-bool factor_phase_block(const BandArrays<T>& s, std::int64_t c,
-                        std::int64_t w, std::int64_t nd,
-                        std::int64_t level_first, RealOf<T> threshold,
+bool factor_phase_block(const BandArrays<T>& s, std::int64_t c, std::int64_t w,
+                        std::int64_t nd, std::int64_t level_first,
+                        RealOf<T> threshold,
                         std::atomic<std::int32_t>* failure_flags,
                         std::int32_t parity) {
   using Tr = ElementTraits<T>;
   const std::int64_t end = s.last(c);
   const std::int64_t hb = s.template half_band<HB>();
-  factor_band_columns<T, HB>(s.a, hb, c, end, threshold, failure_flags,
-                             parity);
+  factor_band_columns<T, HB>(s.a, hb, c, end, threshold, failure_flags, parity);
   if (failure_flags[parity - 1].load(std::memory_order_relaxed) != 0)
     return false;
 
@@ -137,7 +135,8 @@ bool factor_phase_block(const BandArrays<T>& s, std::int64_t c,
       // Later levels: K is zero below the head rows (not stored).
       const std::int64_t head_end = std::min(end, c + hb - 1);
       for (std::int64_t i = head_end + 1; i <= end; ++i)
-        for (std::int64_t k = 1; k <= hb; ++k) *s.coupling_at(i, k) = Tr::zero();
+        for (std::int64_t k = 1; k <= hb; ++k)
+          *s.coupling_at(i, k) = Tr::zero();
     }
     bool done = false;
     if constexpr (VW > 0) {
@@ -175,7 +174,8 @@ void update_from_right(const BandArrays<T>& s, std::int64_t c,
   const std::int64_t r0 = c + nd;
   const std::int64_t rows = s.last(r0) - r0 + 1;
   if constexpr (VW > 0) {
-    if (wide_fits<T>(s.vector_forms, hb, rows)) return update_from_right_wide<T, VW>(s, c, r0);
+    if (wide_fits<T>(s.vector_forms, hb, rows))
+      return update_from_right_wide<T, VW>(s, c, r0);
   }
   const std::int64_t t0 = end - hb;
   for (std::int64_t j = 1; j <= hb; ++j) {
@@ -195,8 +195,7 @@ void update_from_right(const BandArrays<T>& s, std::int64_t c,
     for (std::int64_t k = 1; k <= hb; ++k) {
       const T* sk = s.coupling_at(r0, k);
       T t = bt[k - 1];
-      for (std::int64_t i = 0; i < rows; ++i)
-        t = Tr::msub(t, sk[i * hb], y[i]);
+      for (std::int64_t i = 0; i < rows; ++i) t = Tr::msub(t, sk[i * hb], y[i]);
       bt[k - 1] = t;
     }
   }
@@ -208,8 +207,8 @@ void update_from_right(const BandArrays<T>& s, std::int64_t c,
 // E's coupling rows below the head are zero from here on; they are never
 // stored, the factor phase takes them as zero.
 template <class T, int HB = kAnyHb, int VW = 0>
-void update_from_left(const BandArrays<T>& s, std::int64_t c,
-                      std::int64_t nd, std::int64_t level_first) {
+void update_from_left(const BandArrays<T>& s, std::int64_t c, std::int64_t nd,
+                      std::int64_t level_first) {
   using Tr = ElementTraits<T>;
   const std::int64_t hb = s.template half_band<HB>();
   if (hb == 0 || c - nd < level_first) return;
@@ -246,7 +245,8 @@ void update_from_left(const BandArrays<T>& s, std::int64_t c,
   const std::int64_t p_end = p0 + s.block_size - 1;
   for (std::int64_t r = 1; r <= head_rows; ++r) {
     T* sv = s.saved_at(1, p_end + r);
-    for (std::int64_t k = 1; k <= hb; ++k) sv[k - 1] = *s.coupling_at(c + r - 1, k);
+    for (std::int64_t k = 1; k <= hb; ++k)
+      sv[k - 1] = *s.coupling_at(c + r - 1, k);
   }
 
   // E's head with Q's tail: -C_P·S_P(P's tail rows), row by row in place,

@@ -12,9 +12,9 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "kernels/element_traits.hpp"
 #include "solver/band_arrays.hpp"
 #include "solver/forms/general.hpp"
-#include "kernels/element_traits.hpp"
 #include "solver/forms/group_packs.hpp"
 #include "solver/forms/group_rows.hpp"
 #include "solver/forms/group_shape.hpp"
@@ -23,15 +23,15 @@ namespace pband {
 template <class T, int G, int HB>
 struct GroupOps : GroupRows<T, G, HB> {
   using Rows = GroupRows<T, G, HB>;
-  using typename Rows::Tr;
-  using typename Rows::X;
-  using typename Rows::R;
-  using typename Rows::V;
   using Rows::back_rows;
   using Rows::factor_rows;
   using Rows::head_update;
   using Rows::right_coupling;
   using Rows::tail_update;
+  using typename Rows::R;
+  using typename Rows::Tr;
+  using typename Rows::V;
+  using typename Rows::X;
 
   // Packs a scratch must hold for each phase (kNoFit: more than any).
   static constexpr std::int64_t kNoFit = std::int64_t(1) << 62;
@@ -53,7 +53,6 @@ struct GroupOps : GroupRows<T, G, HB> {
     return packs <= std::int64_t(kGroupScratchBytes / sizeof(X));
   }
 
-
   // Carves consecutive runs of packs out of the scratch.
   struct Carver {
     X* next;
@@ -69,8 +68,7 @@ struct GroupOps : GroupRows<T, G, HB> {
   static void gather(X* dst, T* const (&src)[G], std::int64_t count) {
     const R* from[G];
     for (int g = 0; g < G; ++g) from[g] = reinterpret_cast<const R*>(src[g]);
-    gather_packs<R, G>(reinterpret_cast<V*>(dst), from,
-                       count * kRealsPer<T>);
+    gather_packs<R, G>(reinterpret_cast<V*>(dst), from, count * kRealsPer<T>);
   }
   static void scatter(T* const (&dst)[G], const X* src, std::int64_t count,
                       int lanes) {
@@ -89,13 +87,12 @@ struct GroupOps : GroupRows<T, G, HB> {
 
   // dst := the count elements at address(c) of every lane's block c.
   template <class F>
-  static void gather_from(X* dst, const std::int64_t* cs, int lanes,
-                          F address, std::int64_t count) {
+  static void gather_from(X* dst, const std::int64_t* cs, int lanes, F address,
+                          std::int64_t count) {
     T* from[G];
     lane_addresses(from, cs, lanes, address);
     gather(dst, from, count);
   }
-
 
   // Starts loading count elements from p (for writing: `write`). A hint.
   static void prefetch(const T* p, std::int64_t count, bool write) {
@@ -150,8 +147,8 @@ struct GroupOps : GroupRows<T, G, HB> {
   // side goes through the packs, the others through the general forms
   // afterwards. 1: done; 0: a pivot of the group failed and nothing was
   // written; -1: a pivot of this phase failed elsewhere.
-  static int factor(const BandArrays<T>& s, const std::int64_t* cs,
-                    int lanes, std::int64_t w, std::int64_t nd, R threshold,
+  static int factor(const BandArrays<T>& s, const std::int64_t* cs, int lanes,
+                    std::int64_t w, std::int64_t nd, R threshold,
                     std::atomic<std::int32_t>* failure_flags,
                     std::int32_t parity, bool fold) {
     const std::int64_t hb = s.template half_band<HB>();
@@ -172,11 +169,12 @@ struct GroupOps : GroupRows<T, G, HB> {
     lane_addresses(a, cs, lanes, [&](std::int64_t c) { return s.col(c); });
     gather(l, a, len * S);
     if (level1)
-      gather_from(kl, cs, lanes, [&](std::int64_t c) { return s.col(c - hb); },
-                  hb * S);
+      gather_from(
+          kl, cs, lanes, [&](std::int64_t c) { return s.col(c - hb); }, hb * S);
     else
-      gather_from(kl, cs, lanes, [&](std::int64_t c) { return s.coupling_at(c, 1); },
-                  hb * hb);
+      gather_from(
+          kl, cs, lanes, [&](std::int64_t c) { return s.coupling_at(c, 1); },
+          hb * hb);
     T* head_coupling[G];
     lane_addresses(head_coupling, cs, lanes,
                    [&](std::int64_t c) { return s.coupling_at(c + nd, 1); });
@@ -185,8 +183,7 @@ struct GroupOps : GroupRows<T, G, HB> {
     lane_addresses(b, cs, lanes, [&](std::int64_t c) { return s.rhs(c, 1); });
     if (rhs) gather(y, b, len);
 
-    if (!factor_rows(l, sp, rhs ? y : nullptr, kl, len, hb, level1,
-                     threshold))
+    if (!factor_rows(l, sp, rhs ? y : nullptr, kl, len, hb, level1, threshold))
       return 0;
     if (failure_flags[parity - 1].load(std::memory_order_relaxed) != 0)
       return -1;
@@ -219,8 +216,7 @@ struct GroupOps : GroupRows<T, G, HB> {
         gather(yh, y_head, hb);
       }
       tail_update(et, rhs ? yt : nullptr, sp, y, len, hb);
-      head_update(eh, rhs ? yh : nullptr, kr, sv, sp + t * hb, y + t, hb,
-                  true);
+      head_update(eh, rhs ? yh : nullptr, kr, sv, sp + t * hb, y + t, hb, true);
     }
 
     scatter(a, l, len * S, lanes);
@@ -296,8 +292,8 @@ struct GroupOps : GroupRows<T, G, HB> {
 
   // Update phase on remaining blocks cs[0 … lanes) of the group's shape:
   // the tail from the right neighbour, then the head from the left one.
-  static void update(const BandArrays<T>& s, const std::int64_t* cs,
-                     int lanes, std::int64_t nd) {
+  static void update(const BandArrays<T>& s, const std::int64_t* cs, int lanes,
+                     std::int64_t nd) {
     const std::int64_t hb = s.template half_band<HB>();
     const std::int64_t len = s.block_size;
     const std::int64_t S = hb + 1;
@@ -323,21 +319,20 @@ struct GroupOps : GroupRows<T, G, HB> {
     lane_addresses(head_coupling, cs, lanes,
                    [&](std::int64_t c) { return s.coupling_at(c, 1); });
     gather(ec, head_coupling, hb * hb);
-    gather_from(sr, cs, lanes,
-                [&](std::int64_t c) { return s.coupling_at(c + nd, 1); },
-                len * hb);
-    gather_from(spt, cs, lanes,
-                [&](std::int64_t c) { return s.coupling_at(c - nd + t, 1); },
-                hb * hb);
+    gather_from(
+        sr, cs, lanes, [&](std::int64_t c) { return s.coupling_at(c + nd, 1); },
+        len * hb);
+    gather_from(
+        spt, cs, lanes,
+        [&](std::int64_t c) { return s.coupling_at(c - nd + t, 1); }, hb * hb);
     lane_addresses(b, cs, lanes, [&](std::int64_t c) { return s.rhs(c, 1); });
     if (rhs) {
       gather(y, b, len);
-      gather_from(yr, cs, lanes,
-                  [&](std::int64_t c) { return s.rhs(c + nd, 1); },
-                  len);
-      gather_from(ypt, cs, lanes,
-                  [&](std::int64_t c) { return s.rhs(c - nd + t, 1); },
-                  hb);
+      gather_from(
+          yr, cs, lanes, [&](std::int64_t c) { return s.rhs(c + nd, 1); }, len);
+      gather_from(
+          ypt, cs, lanes, [&](std::int64_t c) { return s.rhs(c - nd + t, 1); },
+          hb);
     }
 
     tail_update(run + hb + t * S, rhs ? y + t : nullptr, sr, yr, len, hb);
@@ -376,24 +371,21 @@ struct GroupOps : GroupRows<T, G, HB> {
       X* xr = cut.take(hb);
       X* l = cut.take(len * S);
       T* b[G];
-      lane_addresses(b, cs, lanes,
-                     [&](std::int64_t c) { return s.rhs(c, 1); });
+      lane_addresses(b, cs, lanes, [&](std::int64_t c) { return s.rhs(c, 1); });
       gather(x, b, len);
-      gather_from(sp, cs, lanes,
-                  [&](std::int64_t c) { return s.coupling_at(c, 1); },
-                  len * hb);
-      gather_from(xp, cs, lanes,
-                  [&](std::int64_t c) { return s.rhs(c - nd + len - hb, 1); },
-                  hb);
-      gather_from(sv, cs, lanes,
-                  [&](std::int64_t c) { return s.saved_at(1, c + len); },
-                  hb * hb);
-      gather_from(xr, cs, lanes,
-                  [&](std::int64_t c) { return s.rhs(c + nd, 1); },
-                  hb);
-      gather_from(l, cs, lanes,
-                  [&](std::int64_t c) { return s.col(c); },
-                  len * S);
+      gather_from(
+          sp, cs, lanes, [&](std::int64_t c) { return s.coupling_at(c, 1); },
+          len * hb);
+      gather_from(
+          xp, cs, lanes,
+          [&](std::int64_t c) { return s.rhs(c - nd + len - hb, 1); }, hb);
+      gather_from(
+          sv, cs, lanes, [&](std::int64_t c) { return s.saved_at(1, c + len); },
+          hb * hb);
+      gather_from(
+          xr, cs, lanes, [&](std::int64_t c) { return s.rhs(c + nd, 1); }, hb);
+      gather_from(
+          l, cs, lanes, [&](std::int64_t c) { return s.col(c); }, len * S);
 
       back_rows(x, sp, xp, sv, xr, l, len, hb);
       scatter(b, x, len, lanes);
@@ -401,7 +393,6 @@ struct GroupOps : GroupRows<T, G, HB> {
     for (int g = 0; g < lanes; ++g)
       back_substitution_block<T, HB>(s, cs[g], nd, 2);
   }
-
 };
 
 }  // namespace pband

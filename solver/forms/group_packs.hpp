@@ -107,10 +107,12 @@ struct ComplexPackTraits {
   using Scalar = ComplexTraits<R>;
   static constexpr int kLanes = G;
 
-  [[gnu::always_inline]] static void zero(X& a) { a.re = V{}; a.im = V{}; }
+  [[gnu::always_inline]] static void zero(X& a) {
+    a.re = V{};
+    a.im = V{};
+  }
   // (a + bi)(c + di) = (ac - bd) + (ad + bc)i
-  [[gnu::always_inline]] static void mul(V& re, V& im, const X& x,
-                                         const X& y) {
+  [[gnu::always_inline]] static void mul(V& re, V& im, const X& x, const X& y) {
     re = x.re * y.re - x.im * y.im;
     im = x.re * y.im + x.im * y.re;
   }
@@ -155,8 +157,7 @@ struct ComplexPackTraits {
   // The principal root of each lane, by the scalar routine.
   static void sqrt(X& a) {
     for (int g = 0; g < G; ++g) {
-      const std::complex<R> z =
-          Scalar::sqrt(std::complex<R>(a.re[g], a.im[g]));
+      const std::complex<R> z = Scalar::sqrt(std::complex<R>(a.re[g], a.im[g]));
       a.re[g] = z.real();
       a.im[g] = z.imag();
     }

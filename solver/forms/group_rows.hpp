@@ -128,7 +128,8 @@ struct GroupRows {
       // Tail columns J and HB-1-J together: HB + 1 sums in registers.
       [&]<int... Js>(std::integer_sequence<int, Js...>) {
         (tail_sums<Js>(et, sp, rows), ...);
-      }(std::make_integer_sequence<int, (HB + 1) / 2>{});
+      }
+      (std::make_integer_sequence<int, (HB + 1) / 2>{});
     } else {
       for (std::int64_t j = 0; j < hb; ++j) {
         X sums[kMaxGroupHb];
@@ -178,8 +179,7 @@ struct GroupRows {
   // when P has a left neighbour, replaced by -C_P·S_P(P's tail rows),
   // sp_tail being those rows and y_tail P's tail of the right-hand side.
   static void head_update(X* eh, X* yh, X* kr, X* sv, const X* sp_tail,
-                          const X* y_tail, std::int64_t hb_run,
-                          bool has_q) {
+                          const X* y_tail, std::int64_t hb_run, bool has_q) {
     const std::int64_t hb = HB >= 0 ? HB : hb_run;
     const std::int64_t S = hb + 1;
     X* hc = eh + hb;

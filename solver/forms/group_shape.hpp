@@ -7,7 +7,6 @@
 
 namespace pband {
 
-
 // A group's packs live on the stack of the thread that works on it; groups
 // that would need more take the one-block forms.
 inline constexpr std::size_t kGroupScratchBytes = std::size_t(192) << 10;
@@ -38,8 +37,8 @@ struct GroupShape {
   // Back-substitution: full, both neighbours, hb rows of right head.
   static bool back(std::int64_t c, std::int64_t n, std::int64_t hb,
                    std::int64_t block_size, std::int64_t nd) {
-    return hb > 0 && hb <= kMaxGroupHb && c + block_size - 1 <= n && c - nd >= 1 &&
-           c + nd + hb - 1 <= n;
+    return hb > 0 && hb <= kMaxGroupHb && c + block_size - 1 <= n &&
+           c - nd >= 1 && c + nd + hb - 1 <= n;
   }
 };
 

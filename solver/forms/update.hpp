@@ -13,8 +13,7 @@
 namespace pband {
 
 template <class T, int HB, int VW = 0>
-void update_right_one(const BandArrays<T>& s, std::int64_t c,
-                       std::int64_t nd) {
+void update_right_one(const BandArrays<T>& s, std::int64_t c, std::int64_t nd) {
   if constexpr (kHasVectorForms<T, HB>)
     update_from_right_vector<T, HB>(s, c, nd);
   else
@@ -22,8 +21,8 @@ void update_right_one(const BandArrays<T>& s, std::int64_t c,
 }
 
 template <class T, int HB, int VW = 0>
-void update_left_one(const BandArrays<T>& s, std::int64_t c,
-                      std::int64_t nd, std::int64_t level_first) {
+void update_left_one(const BandArrays<T>& s, std::int64_t c, std::int64_t nd,
+                     std::int64_t level_first) {
   if constexpr (kHasVectorForms<T, HB>)
     update_from_left_vector<T, HB>(s, c, nd, level_first);
   else
@@ -32,7 +31,7 @@ void update_left_one(const BandArrays<T>& s, std::int64_t c,
 
 template <class T, int HB, int VW>
 void update_one(const BandArrays<T>& s, std::int64_t c, std::int64_t nd,
-                 std::int64_t level_first) {
+                std::int64_t level_first) {
   // The next block's right neighbour holds the spike this block reads.
   prefetch_block<T, HB>(s, c + 3 * nd, s.block_size);
   update_right_one<T, HB, VW>(s, c, nd);
@@ -50,8 +49,7 @@ template <class T, int HB, int VW>
 void fold_into_neighbours(const BandArrays<T>& s, std::int64_t c,
                           std::int64_t nd, std::int64_t level_first) {
   if (c - nd >= level_first) update_right_one<T, HB, VW>(s, c - nd, nd);
-  if (c + nd <= s.n)
-    update_left_one<T, HB, VW>(s, c + nd, nd, level_first);
+  if (c + nd <= s.n) update_left_one<T, HB, VW>(s, c + nd, nd, level_first);
 }
 
 }  // namespace pband

@@ -23,14 +23,17 @@ namespace pband {
 // blocks are interleaved so that one's wait overlaps the others' work.
 template <class T, int HB, int Count>
 void back_substitution_blocks(const BandArrays<T>& s,
-                              const std::int64_t (&cs)[Count], std::int64_t nd) {
+                              const std::int64_t (&cs)[Count],
+                              std::int64_t nd) {
   using Tr = ElementTraits<T>;
   const std::int64_t hb = s.template half_band<HB>();
   const std::int64_t len = s.last(cs[0]) - cs[0] + 1;
   bool same = true;
-  for (int b = 1; b < Count; ++b) same = same && s.last(cs[b]) - cs[b] + 1 == len;
+  for (int b = 1; b < Count; ++b)
+    same = same && s.last(cs[b]) - cs[b] + 1 == len;
   if (Count == 1 || s.nrhs != 1 || hb == 0 || !same) {
-    for (int b = 0; b < Count; ++b) back_substitution_block<T, HB>(s, cs[b], nd);
+    for (int b = 0; b < Count; ++b)
+      back_substitution_block<T, HB>(s, cs[b], nd);
     return;
   }
   // Everything but the backward solves.
@@ -47,7 +50,8 @@ void back_substitution_blocks(const BandArrays<T>& s,
         using V = typename L::V;
         for (; i0 + HB <= len; i0 += HB) {
           V col[HB];
-          for (int r = 0; r < HB; ++r) L::load(col[r], s.coupling_at(c + i0 + r, 1));
+          for (int r = 0; r < HB; ++r)
+            L::load(col[r], s.coupling_at(c + i0 + r, 1));
           L::transpose(col);
           V xv;
           L::load(xv, x + i0);
@@ -132,11 +136,11 @@ void back_substitution_blocks(const BandArrays<T>& s,
 }
 
 // ---------------------------------------------------------------------------
-// Vector forms of the factor and update operations for the real types and
-// a fixed half bandwidth: the same operations on every element in the same
-// order, computed HB independent elements at a time (the hb spike columns,
-// the rows of a coupling column, the tail columns of a sum). Blocks too
-// short or too long for them take the general forms.
+// Vector form of the factor phase for the real types and a fixed half
+// bandwidth (the update's is in vector_update.hpp): the same operations
+// on every element in the same order, computed HB independent elements
+// at a time (the hb spike columns, the rows of a coupling column). Blocks
+// too short or too long for it take the general forms.
 // ---------------------------------------------------------------------------
 
 // Elements of the per-block scratch (the left spike, row by row).
@@ -147,8 +151,7 @@ inline constexpr std::int64_t kVectorScratch = 4096;
 // the band below the tail.
 template <class T, int HB>
 void right_coupling_vector(const BandArrays<T>& s, std::int64_t c,
-                          std::int64_t end, std::int64_t w,
-                          std::int64_t nd) {
+                           std::int64_t end, std::int64_t w, std::int64_t nd) {
   using L = Simd<T, HB>;
   using V = typename L::V;
   constexpr std::int64_t S = HB + 1;
@@ -187,11 +190,12 @@ void right_coupling_vector(const BandArrays<T>& s, std::int64_t c,
 // the columns side by side: each column waits for the one before it, and
 // the other block's column fills that wait.
 template <class T, int HB, int Count>
-bool factor_blocks_vector(const BandArrays<T>& s, const std::int64_t (&cs)[Count],
-                         std::int64_t w, std::int64_t nd,
-                         std::int64_t level_first, RealOf<T> threshold,
-                         std::atomic<std::int32_t>* failure_flags,
-                         std::int32_t parity, bool fold) {
+bool factor_blocks_vector(const BandArrays<T>& s,
+                          const std::int64_t (&cs)[Count], std::int64_t w,
+                          std::int64_t nd, std::int64_t level_first,
+                          RealOf<T> threshold,
+                          std::atomic<std::int32_t>* failure_flags,
+                          std::int32_t parity, bool fold) {
   using Tr = ElementTraits<T>;
   using L = Simd<T, HB>;
   using V = typename L::V;
@@ -201,7 +205,7 @@ bool factor_blocks_vector(const BandArrays<T>& s, const std::int64_t (&cs)[Count
   struct Block {
     std::int64_t c, end;
     bool left;
-    T* cj;  // the column being factored
+    T* cj;      // the column being factored
     V win[HB];  // the HB columns before it, below their diagonals
     alignas(64) T v[kVectorScratch];
     alignas(64) T y[kVectorScratch / HB];

@@ -51,7 +51,7 @@ void update_tail_from_rows(const BandArrays<T>& s, std::int64_t e,
 // vector. Blocks shorter than 2·HB + 1 take the general forms.
 template <class T, int HB>
 void update_from_right_vector(const BandArrays<T>& s, std::int64_t c,
-                             std::int64_t nd) {
+                              std::int64_t nd) {
   using Tr = ElementTraits<T>;
   const std::int64_t end = s.last(c);
   if (end - c + 1 < 2 * HB + 1) return update_from_right<T, HB>(s, c, nd);
@@ -75,7 +75,7 @@ void update_from_right_vector(const BandArrays<T>& s, std::int64_t c,
 
 template <class T, int HB>
 void update_from_left_vector(const BandArrays<T>& s, std::int64_t c,
-                            std::int64_t nd, std::int64_t level_first) {
+                             std::int64_t nd, std::int64_t level_first) {
   using L = Simd<T, HB>;
   using V = typename L::V;
   const std::int64_t end = s.last(c);

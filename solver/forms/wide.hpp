@@ -11,9 +11,9 @@
 #include <cstdint>
 #include <cstring>
 
-#include "solver/band_arrays.hpp"
 #include "kernels/element_traits.hpp"
 #include "kernels/simd.hpp"
+#include "solver/band_arrays.hpp"
 
 namespace pband {
 
@@ -25,8 +25,8 @@ inline constexpr std::int64_t kMaxWideRows = kMaxWideHb + 1;
 // Whether the wide forms take a block (`on`: the solve's vector forms).
 template <class T>
 bool wide_fits(bool on, std::int64_t hb, std::int64_t len) {
-  return on && !ElementTraits<T>::is_complex && hb >= 1 &&
-         hb <= kMaxWideHb && len <= kMaxWideRows;
+  return on && !ElementTraits<T>::is_complex && hb >= 1 && hb <= kMaxWideHb &&
+         len <= kMaxWideRows;
 }
 
 template <class T, int VW>
@@ -41,9 +41,8 @@ struct Wide {
   static constexpr int kChunks = int(kPad / VW);
 
   // rows × cols from src (row stride ss) into dst (stride ds).
-  static void copy_out(T* dst, std::int64_t ds, const T* src,
-                       std::int64_t ss, std::int64_t rows,
-                       std::int64_t cols) {
+  static void copy_out(T* dst, std::int64_t ds, const T* src, std::int64_t ss,
+                       std::int64_t rows, std::int64_t cols) {
     const std::int64_t whole = cols / VW * VW;
     for (std::int64_t r = 0; r < rows; ++r) {
       T* d = dst + r * ds;
@@ -94,8 +93,7 @@ struct Wide {
         const std::int64_t nr = std::min<std::int64_t>(VW, rows - r0);
         const std::int64_t nc = std::min<std::int64_t>(VW, cols - c0);
         if (nr == VW && nc == VW) {
-          for (int r = 0; r < VW; ++r)
-            L::load(t[r], src + (r0 + r) * ss + c0);
+          for (int r = 0; r < VW; ++r) L::load(t[r], src + (r0 + r) * ss + c0);
         } else {
           // A partial tile through zeros.
           std::fill(tile, tile + VW * VW, T(0));
@@ -293,7 +291,8 @@ void update_from_left_wide(const BandArrays<T>& s, std::int64_t c,
   for (std::int64_t q = 1; q <= s.nrhs; ++q)
     W::subtract_products(s.rhs(c, q), rows, ct, ps, hb, s.rhs(p_tail, q));
   // saved(k, end_P + r) = C_P(r, k): the rows as they stand.
-  std::memcpy(s.saved_at(1, p_end + 1), s.coupling_at(c, 1), sizeof(T) * rows * hb);
+  std::memcpy(s.saved_at(1, p_end + 1), s.coupling_at(c, 1),
+              sizeof(T) * rows * hb);
   if (!has_q) return;
 
   // -C_P·S_P(P's tail rows), one head row at a time.

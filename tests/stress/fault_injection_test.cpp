@@ -74,13 +74,11 @@ class Faults : public StressTest {
   // before each run; expects the fault-free bits (status 1 when a pivot
   // was planted) and nothing left behind.
   template <class Inject>
-  void expect_unaffected(FamilyCases<T>& fc, bool fail_pivot,
-                         std::int32_t team, Inject&& inject,
-                         const std::string& what) {
+  void expect_unaffected(FamilyCases<T>& fc, bool fail_pivot, std::int32_t team,
+                         Inject&& inject, const std::string& what) {
     for (std::size_t k = 0; k < fc.cases.size(); ++k) {
       Case& c = *fc.cases[k];
-      SCOPED_TRACE(what + " team " + std::to_string(team) + " " +
-                   c.describe());
+      SCOPED_TRACE(what + " team " + std::to_string(team) + " " + c.describe());
       set_team_size(team);
       inject();
       c.run();
@@ -162,9 +160,7 @@ class FaultStorm : public StressTest {};
 TEST_F(FaultStorm, RandomFaultsRandomSystemsRandomPivots) {
   const Resources baseline = warm_baseline();
   std::mt19937_64 rng(stress_seed(31337));
-  auto chance = [&](double p) {
-    return std::bernoulli_distribution(p)(rng);
-  };
+  auto chance = [&](double p) { return std::bernoulli_distribution(p)(rng); };
   auto pick = [&](std::int32_t lo, std::int32_t hi) {
     return std::uniform_int_distribution<std::int32_t>(lo, hi)(rng);
   };
@@ -187,8 +183,8 @@ TEST_F(FaultStorm, RandomFaultsRandomSystemsRandomPivots) {
     const std::int32_t thread_k = chance(0.4) ? pick(0, 7) : -1;
     const std::int32_t mutex_k = chance(0.2) ? pick(0, 7) : -1;
     const std::int32_t event_k = chance(0.2) ? pick(0, 5) : -1;
-    faulted += shutdown || free_slots >= 0 || thread_k >= 0 ||
-               mutex_k >= 0 || event_k >= 0;
+    faulted += shutdown || free_slots >= 0 || thread_k >= 0 || mutex_k >= 0 ||
+               event_k >= 0;
     {
       SlotHog hog(free_slots >= 0 ? free_slots : SYNC_SLOT_COUNT);
       if (shutdown) shutdown_runtime();
@@ -198,12 +194,11 @@ TEST_F(FaultStorm, RandomFaultsRandomSystemsRandomPivots) {
       c->run();
       pband::testing::os_clear_faults();
     }
-    const std::string what = c->describe() + " faults: shutdown " +
-                             std::to_string(shutdown) + ", free slots " +
-                             std::to_string(free_slots) + ", thread " +
-                             std::to_string(thread_k) + ", mutex " +
-                             std::to_string(mutex_k) + ", event " +
-                             std::to_string(event_k);
+    const std::string what =
+        c->describe() + " faults: shutdown " + std::to_string(shutdown) +
+        ", free slots " + std::to_string(free_slots) + ", thread " +
+        std::to_string(thread_k) + ", mutex " + std::to_string(mutex_k) +
+        ", event " + std::to_string(event_k);
     if (fail_pivot) {
       ++failed_pivots;
       EXPECT_EQ(c->status, 1) << what;
@@ -253,8 +248,7 @@ std::vector<std::int32_t> block_positions(std::int32_t n, std::int32_t bs) {
   for (std::int32_t c = 1; c <= n; c += bs) {
     const std::int32_t last = std::min(n, c + bs - 1);
     for (std::int32_t j : {c, c + (last - c) / 2, last})
-      if ((all || j == c) && (out.empty() || out.back() != j))
-        out.push_back(j);
+      if ((all || j == c) && (out.empty() || out.back() != j)) out.push_back(j);
   }
   return out;
 }
@@ -275,12 +269,12 @@ TYPED_TEST(PivotAtEveryBlock, SolverTeamLeavesAtOneBarrier) {
   Watchdog guard(kLimit, "pivot at every block");
   std::int64_t runs = 0;
   for (std::int32_t j : block_positions(kN, block_size)) {
-    auto planted = make_case(type_index<T>(), Family::solver, kN, kHb, 1, 1,
-                             500 + j);
+    auto planted =
+        make_case(type_index<T>(), Family::solver, kN, kHb, 1, 1, 500 + j);
     planted->plant_zero_pivot(j);
     for (std::int32_t team = 1; team <= 8; ++team) {
-      SCOPED_TRACE(::testing::Message() << "pivot in column " << j
-                                        << ", team " << team);
+      SCOPED_TRACE(::testing::Message()
+                   << "pivot in column " << j << ", team " << team);
       // Through the public entry point.
       set_team_size(team);
       planted->run();
@@ -350,8 +344,8 @@ TYPED_TEST(PivotAtEveryBlock, LibraryTeamLeavesAtOneBarrier) {
   for (std::int32_t j : block_positions(kN, kNb)) {
     const std::int32_t block = (j - 1) / kNb + 1;
     for (std::int32_t team = 1; team <= 8; ++team) {
-      SCOPED_TRACE(::testing::Message() << "pivot in column " << j
-                                        << ", team " << team);
+      SCOPED_TRACE(::testing::Message()
+                   << "pivot in column " << j << ", team " << team);
       auto a = random_band_matrix<T>(kN, kHb, 900 + j);
       for (std::int32_t k = std::max(1, j - kHb); k <= std::min(kN, j + kHb);
            ++k)
@@ -370,9 +364,8 @@ TYPED_TEST(PivotAtEveryBlock, LibraryTeamLeavesAtOneBarrier) {
       const Real<T> threshold = 0;
       FailureFlags flags = {0, 0};
       auto body = [&] {
-        Entry<T>::factor_solve_worker(A, n, hb, B, nb, mutex, slots,
-                                      team_size, fp, fn, bp, bn, threshold,
-                                      flags);
+        Entry<T>::factor_solve_worker(A, n, hb, B, nb, mutex, slots, team_size,
+                                      fp, fn, bp, bn, threshold, flags);
       };
       std::vector<std::thread> threads;
       for (std::int32_t k = 1; k < team; ++k) threads.emplace_back(body);
