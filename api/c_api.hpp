@@ -11,7 +11,7 @@
 
 #include "api/workspace.hpp"
 #include "pband/pband.h"
-#include "runtime/runtime.hpp"
+#include "runtime/team_size.hpp"
 #include "solver/element_traits.hpp"
 
 namespace pband::api {

@@ -7,7 +7,7 @@
 #include <complex>
 #include <cstdint>
 
-#include "runtime/runtime.hpp"
+#include "runtime/os_layer.hpp"
 
 namespace pband {
 

@@ -17,8 +17,9 @@
 #include <climits>
 #include <cstdint>
 
-#include "runtime/runtime.hpp"
+#include "runtime/os_layer.hpp"
 #include "runtime/runtime_detail.hpp"
+#include "runtime/runtime_testing.hpp"
 
 namespace pband {
 namespace {

@@ -4,6 +4,8 @@
 #include <atomic>
 
 #include "runtime/runtime_detail.hpp"
+#include "runtime/runtime_testing.hpp"
+#include "runtime/sync_slots.hpp"
 
 namespace pband {
 namespace {

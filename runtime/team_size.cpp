@@ -5,7 +5,9 @@
 #include <atomic>
 #include <bit>
 
-#include "runtime/runtime.hpp"
+#include "runtime/os_layer.hpp"
+#include "runtime/runtime_testing.hpp"
+#include "runtime/team_size.hpp"
 
 namespace pband {
 namespace {

@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "runtime/runtime_detail.hpp"
+#include "runtime/workers.hpp"
 
 namespace pband {
 namespace {
