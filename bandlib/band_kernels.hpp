@@ -1,6 +1,6 @@
 // The three band routines written once for every element type: the team
 // workers (factor-and-solve, substitution, factorization) and the drivers
-// that set up a team, run a worker on it and report a status.
+// that run a worker on a team of threads and report a status.
 // Private: included only by the per-type sources of the library.
 #pragma once
 
@@ -32,21 +32,16 @@ T* column(T* A, std::int64_t j, std::int64_t kd) {
   return A + band_pos(j, j, kd);
 }
 
-// Phase end on slot `parity` (1 or 2). The leader runs `serial` while the
-// others wait, arms the other slot for the next phase, then lets them go.
-// A missing slot (0) leaves `follower` at 0: a lone thread leads itself.
+// The workers get the team's mutex, slots and size one by one, as their
+// callers hand them over; each phase end meets as that team. Read after
+// the phase's claims have taken the mutex, the size is the one its
+// launcher set before letting the team start.
 template <class Serial>
-void end_phase(const std::int32_t (&slots)[2], const std::int32_t& team_size,
-               std::int32_t parity, Serial&& serial) {
-  const std::int32_t slot = slots[parity - 1];
-  sync_slot_arrive(slot);
-  std::int32_t follower = 0;
-  sync_slot_wait_leader(slot, follower);
-  if (follower == 0) {
-    serial();
-    sync_slot_arm(slots[2 - parity], team_size);
-    sync_slot_post(slot);
-  }
+void meet_at_phase_end(const Handle& mutex, const std::int32_t (&slots)[2],
+                       const std::int32_t& team_size, std::int32_t parity,
+                       Serial&& serial) {
+  const Team team{mutex, {slots[0], slots[1]}, team_size};
+  end_phase(team, parity, serial);
 }
 
 // Forward claim: rows t … o starting at the shared counter, `pivot_width`
@@ -255,7 +250,7 @@ bool forward_sweep(T* A, std::int32_t n, std::int32_t hb, T* B,
                          t, o))
       forward_row_block(A, B, kd, a, m, l, t, o, threshold, failure_flags,
                         parity);
-    end_phase(slots, team_size, parity, [&] {
+    meet_at_phase_end(mutex, slots, team_size, parity, [&] {
       forward_pivot = saturate32(std::int64_t(forward_pivot) + nb);
       forward_next = forward_pivot;
     });
@@ -281,7 +276,7 @@ void backward_sweep(const T* A, std::int32_t n, std::int32_t hb, T* B,
     std::int64_t P = 0, O = 0;
     while (claim_backward(mutex, backward_next, q, width, P, O))
       backward_row_block(A, B, kd, d, e, P, O);
-    end_phase(slots, team_size, parity, [&] {
+    meet_at_phase_end(mutex, slots, team_size, parity, [&] {
       backward_pivot = saturate32(std::int64_t(backward_pivot) - width);
       backward_next = backward_pivot;
     });
@@ -325,7 +320,7 @@ void band_substitute_worker(
     while (
         claim_forward(mutex, forward_pivot, forward_next, g, nb, nb, n, t, o))
       substitute_forward_block(A, B, kd, h, nb, t, o);
-    end_phase(slots, team_size, parity, [&] {
+    meet_at_phase_end(mutex, slots, team_size, parity, [&] {
       forward_pivot = saturate32(std::int64_t(forward_pivot) + nb);
       forward_next = forward_pivot;
     });
@@ -356,54 +351,13 @@ void band_factor_worker(T* const& A, const std::int32_t& n,
 
 // The shared record of one team run: every thread gets references to it.
 struct TeamState {
-  Handle mutex = 0;
-  std::int32_t slots[2] = {0, 0};
-  std::int32_t team_size = 1;
+  Team team;
   std::int32_t forward_pivot = 1;
   std::int32_t forward_next = 1;
   std::int32_t backward_pivot = 0;
   std::int32_t backward_next = 0;
   Flags failure_flags = {0, 0};
 };
-
-// Runs one worker routine on a team and tears the team down. `launch`
-// starts one worker (writing its number, 0 on failure) and `run` runs the
-// routine on the calling thread. Workers are started while the claim
-// mutex is held, so they wait at their first claim until the team size is
-// known and the first slot armed for the threads that actually started;
-// without a mutex or a slot the calling thread works alone. `requested`
-// 0 or less: the current team size.
-template <class Launch, class Run>
-void run_team(TeamState& s, std::int32_t requested, Launch&& launch,
-              Run&& run) {
-  if (requested <= 0) get_team_size(requested);
-  requested = std::clamp<std::int32_t>(requested, 1, MAX_TEAM_SIZE);
-  mutex_create(s.mutex);
-  sync_slot_allocate(s.slots[0]);
-  sync_slot_allocate(s.slots[1]);
-  const bool team_ok = s.mutex != 0 && s.slots[0] != 0 && s.slots[1] != 0;
-  std::int32_t workers[MAX_TEAM_SIZE] = {};
-  std::int32_t launched = 0;
-  if (team_ok && requested > 1) {
-    mutex_lock(s.mutex);
-    while (launched < requested - 1) {
-      launch(workers[launched]);
-      if (workers[launched] == 0) break;
-      ++launched;
-    }
-    s.team_size = launched + 1;
-    sync_slot_arm(s.slots[0], s.team_size);
-    mutex_unlock(s.mutex);
-  } else {
-    s.team_size = 1;
-    sync_slot_arm(s.slots[0], 1);
-  }
-  run();
-  for (std::int32_t w = 0; w < launched; ++w) join_worker(workers[w]);
-  sync_slot_free(s.slots[1]);
-  sync_slot_free(s.slots[0]);
-  mutex_close(s.mutex);
-}
 
 inline std::int32_t failed_status(const TeamState& s) {
   return s.failure_flags[0].load() != 0 || s.failure_flags[1].load() != 0 ? 1
@@ -439,13 +393,13 @@ void band_factor_solve(
   s.backward_pivot = s.backward_next = n;
   const RealOf<T> threshold = RealOf<T>(0);
   auto go = [&](std::int32_t& w) {
-    launch_worker(w, worker, A, n, hb, B, block_width, s.mutex, s.slots,
-                  s.team_size, s.forward_pivot, s.forward_next,
+    launch_worker(w, worker, A, n, hb, B, block_width, s.team.mutex,
+                  s.team.slots, s.team.size, s.forward_pivot, s.forward_next,
                   s.backward_pivot, s.backward_next, threshold,
                   s.failure_flags);
   };
-  run_team(s, team, go, [&] {
-    worker(A, n, hb, B, block_width, s.mutex, s.slots, s.team_size,
+  run_team(s.team, team, go, [&] {
+    worker(A, n, hb, B, block_width, s.team.mutex, s.team.slots, s.team.size,
            s.forward_pivot, s.forward_next, s.backward_pivot, s.backward_next,
            threshold, s.failure_flags);
   });
@@ -468,12 +422,12 @@ void band_substitute(const T* A, std::int32_t n, std::int32_t hb, T* B,
   TeamState s;
   s.backward_pivot = s.backward_next = n;
   auto go = [&](std::int32_t& w) {
-    launch_worker(w, worker, A, n, hb, B, block_width, s.mutex, s.slots,
-                  s.team_size, s.forward_pivot, s.forward_next,
+    launch_worker(w, worker, A, n, hb, B, block_width, s.team.mutex,
+                  s.team.slots, s.team.size, s.forward_pivot, s.forward_next,
                   s.backward_pivot, s.backward_next);
   };
-  run_team(s, team, go, [&] {
-    worker(A, n, hb, B, block_width, s.mutex, s.slots, s.team_size,
+  run_team(s.team, team, go, [&] {
+    worker(A, n, hb, B, block_width, s.team.mutex, s.team.slots, s.team.size,
            s.forward_pivot, s.forward_next, s.backward_pivot, s.backward_next);
   });
   status = 0;
@@ -493,12 +447,12 @@ void band_factor(T* A, std::int32_t n, std::int32_t hb,
   TeamState s;
   const RealOf<T> threshold = RealOf<T>(0);
   auto go = [&](std::int32_t& w) {
-    launch_worker(w, worker, A, n, hb, block_width, s.mutex, s.slots,
-                  s.team_size, s.forward_pivot, s.forward_next, threshold,
+    launch_worker(w, worker, A, n, hb, block_width, s.team.mutex, s.team.slots,
+                  s.team.size, s.forward_pivot, s.forward_next, threshold,
                   s.failure_flags);
   };
-  run_team(s, team, go, [&] {
-    worker(A, n, hb, block_width, s.mutex, s.slots, s.team_size,
+  run_team(s.team, team, go, [&] {
+    worker(A, n, hb, block_width, s.team.mutex, s.team.slots, s.team.size,
            s.forward_pivot, s.forward_next, threshold, s.failure_flags);
   });
   status = failed_status(s);
