@@ -5,7 +5,7 @@
 #include <complex>
 #include <cstdint>
 
-#include "bandlib/band_kernels.hpp"
+#include "bandlib/band_drivers.hpp"
 #include "bandlib/band_library.hpp"
 
 // SUFFIX: r4, r8, c8 or c16; T: the element type.
