@@ -7,6 +7,7 @@
 #include <complex>
 #include <cstdint>
 
+#include "bandlib/band_tuning.hpp"
 #include "runtime/os_layer.hpp"
 
 namespace pband {
@@ -49,7 +50,8 @@ namespace pband {
 // at most 1 + ceil((hb - nb) / (2 nb)) threads find work in it, and every
 // phase ends in a barrier. nb >= hb runs one thread at a time with
 // n / nb barriers; small nb spreads a phase over more threads but pays a
-// barrier every nb columns.
+// barrier every nb columns. band_block_width(hb), band_factor_threads and
+// band_substitute_threads (band_tuning.hpp) make the C interface's choice.
 // ---------------------------------------------------------------------------
 
 void band_factor_solve_r4(float* A, std::int32_t n, std::int32_t hb, float* B,

@@ -2,6 +2,7 @@
 // n = 0, storage beyond row n never read or written, and the same result
 // without hanging when a slot, the mutex or a worker thread cannot be
 // had; every team is torn down without leaking slots, workers or handles.
+// Also the tuning that picks a caller's block width and team.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -263,6 +264,21 @@ TYPED_TEST(BandDriver, MissingSlotMutexOrThreadStillGivesTheResult) {
 
 TYPED_TEST(BandDriver, MissingSlotMutexOrThreadStillReportsFailure) {
   for (const Fault& f : kFaults) run_with_fault<TypeParam>(f, true);
+}
+
+// The C interface's bits follow the block width: its values are pinned.
+TEST(BandTuning, BlockWidthsAndTeamsAreTheLibrarysChoice) {
+  EXPECT_EQ(band_block_width(0), 1024);
+  EXPECT_EQ(band_block_width(300), 108);
+  EXPECT_EQ(band_block_width(5000), 16);
+  FakeProcessors eight;
+  EXPECT_EQ(band_running_team(0), 8);
+  EXPECT_EQ(band_running_team(3), 3);
+  EXPECT_EQ(band_running_team(MAX_TEAM_SIZE), 8);
+  EXPECT_EQ(band_factor_threads(0, 300, 16), 8);
+  EXPECT_EQ(band_factor_threads(0, 60, 16), 3);
+  EXPECT_EQ(band_factor_threads(0, 15, 16), 1);
+  EXPECT_EQ(band_substitute_threads(0, 20, 16), 2);
 }
 
 }  // namespace
