@@ -10,18 +10,18 @@
 #include <limits>
 
 #include "api/workspace.hpp"
-#include "pband/pband.h"
-#include "runtime/runtime.hpp"
+#include "bandlib/band_tuning.hpp"
 #include "kernels/element_traits.hpp"
+#include "pband/pband.h"
+#include "runtime/team_size.hpp"
 
 namespace pband::api {
 
 // The library's entry points of one element type.
 template <class T>
 struct Entries {
-  void (*solve)(T* A, std::int32_t n, std::int32_t hb, T* B,
-                std::int32_t nrhs, T* W, std::int32_t team_size,
-                std::int32_t& status);
+  void (*solve)(T* A, std::int32_t n, std::int32_t hb, T* B, std::int32_t nrhs,
+                T* W, std::int32_t team_size, std::int32_t& status);
   void (*factor)(T* A, std::int32_t n, std::int32_t hb,
                  std::int32_t block_width, std::int32_t team_size,
                  std::int32_t& status);
@@ -35,14 +35,6 @@ struct Entries {
 inline std::int32_t team_for(std::int32_t threads) {
   if (threads <= 0) count_processors(threads);
   return std::clamp<std::int32_t>(threads, 1, MAX_TEAM_SIZE);
-}
-
-// The threads that run it: no more than the processors, since the natural-
-// order routines' bits never depend on the team.
-inline std::int32_t running_team(std::int32_t threads) {
-  std::int32_t processors = 1;
-  count_processors(processors);
-  return std::min(team_for(threads), std::max(processors, 1));
 }
 
 // Rows beyond n lie outside the matrix: a wider band adds nothing.
@@ -94,11 +86,9 @@ constexpr std::int64_t kMaxElements =
     std::numeric_limits<std::ptrdiff_t>::max() / std::int64_t(sizeof(T));
 
 template <class T>
-std::int64_t solve_workspace(std::int32_t n, std::int32_t hb,
-                             std::int32_t nrhs, std::int32_t ldab,
-                             std::int32_t ldb) {
-  const int bad = check_system(n, hb, nrhs, nullptr, ldab, nullptr, ldb,
-                               false);
+std::int64_t solve_workspace(std::int32_t n, std::int32_t hb, std::int32_t nrhs,
+                             std::int32_t ldab, std::int32_t ldb) {
+  const int bad = check_system(n, hb, nrhs, nullptr, ldab, nullptr, ldb, false);
   if (bad != 0) return bad;
   const std::int64_t total = solve_layout(n, hb, nrhs, ldab, ldb).total();
   return total > kMaxElements<T> ? PBAND_OUT_OF_MEMORY : total;
@@ -145,8 +135,8 @@ int solve_in(const Entries<T>& e, std::int32_t n, std::int32_t hb,
     w += l.rhs;
   }
   std::int32_t status = 0;
-  e.solve(a, n, static_cast<std::int32_t>(l.hb), x, nrhs, w,
-          team_for(threads), status);
+  e.solve(a, n, static_cast<std::int32_t>(l.hb), x, nrhs, w, team_for(threads),
+          status);
   if (l.rhs > 0 && status == 0) copy_columns(x, n, b, ldb, n, nrhs);
   return status;
 }
@@ -167,8 +157,8 @@ int solve_work(const Entries<T>& e, std::int32_t n, std::int32_t hb,
 
 template <class T>
 int solve(const Entries<T>& e, std::int32_t n, std::int32_t hb,
-          std::int32_t nrhs, T* ab, std::int32_t ldab, T* b,
-          std::int32_t ldb, std::int32_t threads) {
+          std::int32_t nrhs, T* ab, std::int32_t ldab, T* b, std::int32_t ldb,
+          std::int32_t threads) {
   const int bad = check_system(n, hb, nrhs, ab, ldab, b, ldb, true);
   if (bad != 0) return bad;
   if (n == 0) return 0;
@@ -176,29 +166,6 @@ int solve(const Entries<T>& e, std::int32_t n, std::int32_t hb,
   Workspace<T> work(need);
   if (!work.ok()) return PBAND_OUT_OF_MEMORY;
   return solve_in(e, n, hb, nrhs, ab, ldab, b, ldb, threads, work.data());
-}
-
-// Columns per pivot block of the natural-order routines, from the band
-// alone so that the bits never depend on the team: large blocks (fewer
-// barriers) while a block of the band stays within a few hundred KiB.
-inline std::int32_t cholesky_block_width(std::int64_t hb) {
-  return static_cast<std::int32_t>(
-      std::clamp<std::int64_t>(32768 / (hb + 1), 16, 1024));
-}
-
-// Threads that can find work in one phase of the factorization (row
-// blocks of 2·nb below the pivot block reach hb down) or of the
-// substitution (blocks of nb): more would only wait at the barriers.
-inline std::int32_t factor_team(std::int32_t threads, std::int64_t hb,
-                                std::int64_t nb) {
-  const std::int64_t useful = hb >= nb ? 2 + (hb - nb) / (2 * nb) : 1;
-  return static_cast<std::int32_t>(
-      std::min<std::int64_t>(running_team(threads), useful));
-}
-inline std::int32_t substitute_team(std::int32_t threads, std::int64_t hb,
-                                    std::int64_t nb) {
-  return static_cast<std::int32_t>(
-      std::min<std::int64_t>(running_team(threads), 1 + hb / nb));
 }
 
 // After a failed factorization every column before the failed one holds
@@ -230,10 +197,10 @@ int cholesky(const Entries<T>& e, std::int32_t n, std::int32_t hb, T* ab,
     a = copy.data();
     copy_band(ab, ldab, a, ld, n, kd, true);
   }
-  const std::int32_t nb = cholesky_block_width(kd);
+  const std::int32_t nb = band_block_width(kd);
   std::int32_t status = 0;
   e.factor(a, n, static_cast<std::int32_t>(kd), nb,
-           factor_team(threads, kd, nb), status);
+           band_factor_threads(threads, kd, nb), status);
   if (status > 0) status = failed_column(a, n, ld);
   if (ldab != ld) copy_band(a, ld, ab, ldab, n, kd, false);
   return status;
@@ -257,8 +224,8 @@ int cholesky_solve(const Entries<T>& e, std::int32_t n, std::int32_t hb,
     copy_band(ab, ldab, copy.data(), ld, n, kd, true);
     a = copy.data();
   }
-  const std::int32_t nb = cholesky_block_width(kd);
-  const std::int32_t team = substitute_team(threads, kd, nb);
+  const std::int32_t nb = band_block_width(kd);
+  const std::int32_t team = band_substitute_threads(threads, kd, nb);
   for (std::int64_t q = 0; q < nrhs; ++q) {
     std::int32_t status = 0;
     e.substitute(a, n, static_cast<std::int32_t>(kd), b + q * ldb, nb, team,

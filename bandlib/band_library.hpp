@@ -7,7 +7,8 @@
 #include <complex>
 #include <cstdint>
 
-#include "runtime/runtime.hpp"
+#include "bandlib/band_tuning.hpp"
+#include "runtime/os_layer.hpp"
 
 namespace pband {
 
@@ -49,7 +50,8 @@ namespace pband {
 // at most 1 + ceil((hb - nb) / (2 nb)) threads find work in it, and every
 // phase ends in a barrier. nb >= hb runs one thread at a time with
 // n / nb barriers; small nb spreads a phase over more threads but pays a
-// barrier every nb columns.
+// barrier every nb columns. band_block_width(hb), band_factor_threads and
+// band_substitute_threads (band_tuning.hpp) make the C interface's choice.
 // ---------------------------------------------------------------------------
 
 void band_factor_solve_r4(float* A, std::int32_t n, std::int32_t hb, float* B,
@@ -105,18 +107,17 @@ void band_factor_team_c16(std::complex<double>* A, std::int32_t n,
 void band_substitute_team_r4(const float* A, std::int32_t n, std::int32_t hb,
                              float* B, std::int32_t block_width,
                              std::int32_t team_size, std::int32_t& status);
-void band_substitute_team_r8(const double* A, std::int32_t n,
-                             std::int32_t hb, double* B,
-                             std::int32_t block_width, std::int32_t team_size,
-                             std::int32_t& status);
+void band_substitute_team_r8(const double* A, std::int32_t n, std::int32_t hb,
+                             double* B, std::int32_t block_width,
+                             std::int32_t team_size, std::int32_t& status);
 void band_substitute_team_c8(const std::complex<float>* A, std::int32_t n,
                              std::int32_t hb, std::complex<float>* B,
                              std::int32_t block_width, std::int32_t team_size,
                              std::int32_t& status);
 void band_substitute_team_c16(const std::complex<double>* A, std::int32_t n,
                               std::int32_t hb, std::complex<double>* B,
-                              std::int32_t block_width,
-                              std::int32_t team_size, std::int32_t& status);
+                              std::int32_t block_width, std::int32_t team_size,
+                              std::int32_t& status);
 
 // ---------------------------------------------------------------------------
 // Workers, for callers that build their own team. Every thread of the team

@@ -1,24 +1,21 @@
 // The OS layer over POSIX: kernel-style mutexes, events, threads and
 // process queries named by small integer handles. Objects live in a fixed
 // pool (handle = index + 1) so that creating one never allocates memory.
-// Events are one futex word each: a set or a wait that finds no waiter
-// makes no system call, and a waiter spins briefly before it sleeps.
-#include <linux/futex.h>
-#include <pthread.h>
-#include <sched.h>
-#include <sys/resource.h>
-#include <sys/syscall.h>
-#include <time.h>
-#include <unistd.h>
-
+// An event object holds a futex event, which keeps its own file.
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <climits>
 #include <cstdint>
+#include <pthread.h>
+#include <sched.h>
+#include <sys/resource.h>
+#include <time.h>
+#include <unistd.h>
 
-#include "runtime/runtime.hpp"
+#include "runtime/futex_event.hpp"
+#include "runtime/os_layer.hpp"
 #include "runtime/runtime_detail.hpp"
+#include "runtime/runtime_testing.hpp"
 
 namespace pband {
 namespace {
@@ -29,43 +26,23 @@ constexpr Handle CURRENT_PROCESS = -1;
 
 enum class Kind : int { free, mutex, event, thread, process };
 
-// Event word: bit 0 set (signalled), bits 1-15 waiters inside a wait,
-// bits 16-30 releases handed by sets to waiters not yet through. A set
-// that finds more waiters than handed releases hands one more, so each
-// set lets exactly one waiter through even before the previous one has
-// woken; with no waiter left to hand to, it sets bit 0, once.
-constexpr std::uint32_t EVENT_SET = 1;
-constexpr std::uint32_t EVENT_WAITER = 1u << 1;
-constexpr std::uint32_t EVENT_GRANT = 1u << 16;
-constexpr std::uint32_t event_waiters(std::uint32_t w) {
-  return (w >> 1) & 0x7FFF;
-}
-constexpr std::uint32_t event_grants(std::uint32_t w) {
-  return (w >> 16) & 0x7FFF;
-}
-// Polls of the word before a waiter registers and sleeps: some tens of
-// microseconds, longer than the hand-offs of a barrier chain and than
-// most phases' imbalance on idle processors, shorter than a wake-up.
-constexpr int EVENT_SPINS = 4000;
-
 // One cache line or more each, so that the hot words of different objects
 // (the solver's claim mutex, the barrier events) share none.
 struct alignas(64) Object {
   // Read without the pool lock by every operation, hence atomic.
   std::atomic<Kind> kind{Kind::free};
-  std::atomic<std::uint32_t> event_word{0};  // event
+  detail::FutexEvent event;  // event
   // The mutex itself for a mutex object; guards the state otherwise.
   pthread_mutex_t lock;
   pthread_cond_t cond;
   // Mutex: the owning thread (read by others to refuse them), its depth.
   std::atomic<const void*> owner{nullptr};
   std::int32_t depth = 0;
-  bool manual = false;     // event
-  pthread_t tid{};         // thread
+  pthread_t tid{};  // thread
   ThreadStart start = nullptr;
   void* parameter = nullptr;
-  bool finished = false;   // thread: start routine has returned
-  bool detached = false;   // thread: handle closed while it still ran
+  bool finished = false;    // thread: start routine has returned
+  bool detached = false;    // thread: handle closed while it still ran
   std::int32_t stack = -1;  // thread: its kept stack, -1 the library's
   std::int32_t next_free = -1;
 };
@@ -84,8 +61,7 @@ std::atomic<std::int32_t> successes_left[3] = {-1, -1, -1};
 bool injected_failure(testing::OsObject kind) {
   auto& left = successes_left[static_cast<int>(kind)];
   std::int32_t n = left.load(std::memory_order_relaxed);
-  while (n > 0 && !left.compare_exchange_weak(n, n - 1)) {
-  }
+  while (n > 0 && !left.compare_exchange_weak(n, n - 1)) {}
   return n == 0;
 }
 
@@ -169,121 +145,14 @@ bool wait_cond(Object* o, const timespec* deadline) {
   return pthread_cond_timedwait(&o->cond, &o->lock, deadline) != ETIMEDOUT;
 }
 
-long futex(std::atomic<std::uint32_t>* word, int op, std::uint32_t value,
-           const timespec* deadline) {
-  static_assert(sizeof(std::atomic<std::uint32_t>) == sizeof(std::uint32_t));
-  return syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(word), op,
-                 value, deadline, nullptr, FUTEX_BITSET_MATCH_ANY);
-}
-
-// Sleeps while the word still holds `seen`, until the absolute monotonic
-// deadline (nullptr = without limit); false once it has passed.
-bool futex_sleep(std::atomic<std::uint32_t>* word, std::uint32_t seen,
-                 const timespec* deadline) {
-  long rc = futex(word, FUTEX_WAIT_BITSET | FUTEX_PRIVATE_FLAG, seen, deadline);
-  return !(rc != 0 && errno == ETIMEDOUT);
-}
-
-void futex_wake(std::atomic<std::uint32_t>* word, int count) {
-  futex(word, FUTEX_WAKE | FUTEX_PRIVATE_FLAG, static_cast<std::uint32_t>(count),
-        nullptr);
-}
-
-inline void cpu_relax() { __builtin_ia32_pause(); }
-
-// Takes what lets a registered waiter through: a handed release, or the
-// set bit (an auto-reset event clears it; a manual one keeps it). The
-// acquire pairs with the set's release.
-bool event_take(Object* o, std::uint32_t& w) {
-  for (;;) {
-    std::uint32_t next;
-    if (!o->manual && event_grants(w) > 0) {
-      next = w - EVENT_GRANT - EVENT_WAITER;
-    } else if ((w & EVENT_SET) != 0) {
-      next = (o->manual ? w : w & ~EVENT_SET) - EVENT_WAITER;
-    } else {
-      return false;
-    }
-    if (o->event_word.compare_exchange_weak(w, next,
-                                            std::memory_order_acquire,
-                                            std::memory_order_relaxed))
-      return true;
-  }
-}
-
-WaitResult wait_event(Object* o, const timespec* deadline, bool poll_only) {
-  std::atomic<std::uint32_t>& word = o->event_word;
-  // Set and nobody to hand it to: take it without registering. A waiter
-  // polls for that a while before it registers, so that a set that comes
-  // meanwhile finds nobody to wake and makes no system call.
-  std::uint32_t w = word.load(std::memory_order_relaxed);
-  for (int spin = 0;; ++spin) {
-    while ((w & EVENT_SET) != 0) {
-      const std::uint32_t next = o->manual ? w : w & ~EVENT_SET;
-      if (word.compare_exchange_weak(w, next, std::memory_order_acquire,
-                                     std::memory_order_relaxed))
-        return WAIT_OBJECT_0;
-    }
-    if (poll_only) return WAIT_TIMEOUT;
-    if (spin == EVENT_SPINS) break;
-    // Now and then give the processor away, in case the thread that will
-    // set the event waits for it (more threads than processors).
-    if (spin % 128 == 127)
-      sched_yield();
-    else
-      cpu_relax();
-    w = word.load(std::memory_order_relaxed);
-  }
-  w = word.fetch_add(EVENT_WAITER, std::memory_order_relaxed) + EVENT_WAITER;
-  for (;;) {
-    if (event_take(o, w)) return WAIT_OBJECT_0;
-    if (!futex_sleep(&word, w, deadline)) {
-      // Timed out: leave, unless a release was handed over meanwhile.
-      w = word.load(std::memory_order_relaxed);
-      for (;;) {
-        if (event_take(o, w)) return WAIT_OBJECT_0;
-        if (word.compare_exchange_weak(w, w - EVENT_WAITER,
-                                       std::memory_order_relaxed))
-          return WAIT_TIMEOUT;
-      }
-    }
-    w = word.load(std::memory_order_relaxed);
-  }
-}
-
-// Auto-reset: hands the release to a waiter that has none yet, or sets
-// the event once. Manual reset: sets it and wakes every waiter.
-void set_event(Object* o) {
-  std::atomic<std::uint32_t>& word = o->event_word;
-  std::uint32_t w = word.load(std::memory_order_relaxed);
-  for (;;) {
-    std::uint32_t next;
-    const bool hand = !o->manual && event_waiters(w) > event_grants(w);
-    if (hand)
-      next = w + EVENT_GRANT;
-    else
-      next = w | EVENT_SET;
-    if (word.compare_exchange_weak(w, next, std::memory_order_release,
-                                   std::memory_order_relaxed)) {
-      // Only a handed release or a manual set has someone to wake.
-      if (hand)
-        futex_wake(&word, 1);
-      else if (o->manual && event_waiters(w) > 0)
-        futex_wake(&word, INT_MAX);
-      return;
-    }
-  }
-}
-
 // Waits for an event (futex word) or a thread (condition variable) until
 // the monotonic `deadline` (nullptr = without limit).
 WaitResult wait_signalled(Object* o, const timespec* deadline,
                           bool poll_only = false) {
   if (o->kind.load(std::memory_order_relaxed) == Kind::event)
-    return wait_event(o, deadline, poll_only);
+    return o->event.wait(deadline, poll_only);
   pthread_mutex_lock(&o->lock);
-  while (!o->finished && wait_cond(o, deadline)) {
-  }
+  while (!o->finished && wait_cond(o, deadline)) {}
   const bool through = o->finished;
   pthread_mutex_unlock(&o->lock);
   return through ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
@@ -407,8 +276,7 @@ Handle os_create_event(bool manual_reset, bool initial_state) {
   if (injected_failure(testing::OsObject::event)) return 0;
   Object* o = claim_object();
   if (o == nullptr) return 0;
-  o->manual = manual_reset;
-  o->event_word.store(initial_state ? EVENT_SET : 0, std::memory_order_relaxed);
+  o->event.init(manual_reset, initial_state);
   return publish(o, Kind::event);
 }
 
@@ -447,22 +315,21 @@ int os_release_mutex(Handle mutex) {
 int os_reset_event(Handle event) {
   Object* o = find(event, Kind::event);
   if (o == nullptr) return 0;
-  o->event_word.fetch_and(~EVENT_SET, std::memory_order_relaxed);
+  o->event.reset();
   return 1;
 }
 
 int os_set_event(Handle event) {
   Object* o = find(event, Kind::event);
   if (o == nullptr) return 0;
-  set_event(o);
+  o->event.set();
   return 1;
 }
 
 void os_sleep(std::uint32_t milliseconds) {
   timespec t{static_cast<time_t>(milliseconds / 1000),
              static_cast<long>(milliseconds % 1000) * 1000000L};
-  while (nanosleep(&t, &t) != 0 && errno == EINTR) {
-  }
+  while (nanosleep(&t, &t) != 0 && errno == EINTR) {}
 }
 
 int os_close_handle(Handle object) {
@@ -541,7 +408,8 @@ WaitResult os_wait_for_multiple_objects(std::uint32_t count,
     objects[k] = find(handles[k]);
     if (objects[k] == nullptr) return WAIT_FAILED;
     Kind kind = objects[k]->kind.load(std::memory_order_relaxed);
-    if (kind != Kind::thread && !(kind == Kind::event && objects[k]->manual)) {
+    if (kind != Kind::thread &&
+        !(kind == Kind::event && objects[k]->event.manual())) {
       return WAIT_FAILED;
     }
   }
@@ -611,8 +479,7 @@ void mutex_unlock(Handle mutex) { os_release_mutex(mutex); }
 namespace testing {
 
 void os_fail_creation(OsObject kind, std::int32_t successes) {
-  successes_left[static_cast<int>(kind)].store(successes < 0 ? -1
-                                                             : successes);
+  successes_left[static_cast<int>(kind)].store(successes < 0 ? -1 : successes);
 }
 
 void os_clear_faults() {

@@ -5,7 +5,7 @@
 #include <atomic>
 #include <cstddef>
 
-#include "runtime/runtime.hpp"
+#include "runtime/os_layer.hpp"
 
 namespace pband::detail {
 

@@ -1,9 +1,12 @@
 // Synchronization slots: 64 counted barriers. The last arrival sets the
 // slot's auto-reset event, and each participant let through sets it again
 // for the next, so the event is the baton that guards the release state.
+#include "runtime/sync_slots.hpp"
+
 #include <atomic>
 
 #include "runtime/runtime_detail.hpp"
+#include "runtime/runtime_testing.hpp"
 
 namespace pband {
 namespace {

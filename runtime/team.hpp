@@ -6,7 +6,10 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "runtime/runtime.hpp"
+#include "runtime/os_layer.hpp"
+#include "runtime/sync_slots.hpp"
+#include "runtime/team_size.hpp"
+#include "runtime/workers.hpp"
 
 namespace pband {
 
@@ -48,8 +51,7 @@ void end_phase(const Team& team, std::int32_t parity, Serial&& serial) {
 // claim until the size is known, so a failed launch never leaves the
 // first barrier waiting for a thread that does not exist.
 template <class Launch, class Run>
-void run_team(Team& team, std::int32_t requested, Launch&& launch,
-              Run&& run) {
+void run_team(Team& team, std::int32_t requested, Launch&& launch, Run&& run) {
   if (requested <= 0) get_team_size(requested);
   requested = std::clamp<std::int32_t>(requested, 1, MAX_TEAM_SIZE);
   mutex_create(team.mutex);

@@ -2,10 +2,13 @@
 // bounds it. Single atomic words: solves on several threads read them at
 // once, and any thread may set the team size meanwhile (a solve uses the
 // value it read at its start; every value gives the same result bits).
+#include "runtime/team_size.hpp"
+
 #include <atomic>
 #include <bit>
 
-#include "runtime/runtime.hpp"
+#include "runtime/os_layer.hpp"
+#include "runtime/runtime_testing.hpp"
 
 namespace pband {
 namespace {

@@ -3,11 +3,10 @@
 // pages, and on a virtual machine each page faulted in again costs about
 // ten microseconds: a short solve's workers would pay for their scratch
 // on every call.
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <cstddef>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include "runtime/runtime_detail.hpp"
 
@@ -33,8 +32,7 @@ int take_thread_stack(std::size_t size, void** stack, std::size_t* usable) {
   for (int i = 0; i < kPooledStacks; ++i) {
     bool free = false;
     PooledStack& s = stacks[i];
-    if (!s.taken.compare_exchange_strong(free, true,
-                                         std::memory_order_acquire))
+    if (!s.taken.compare_exchange_strong(free, true, std::memory_order_acquire))
       continue;
     if (s.mapping != nullptr && s.size < size) {
       munmap(s.mapping, s.size + page);

@@ -1,6 +1,8 @@
 // The worker table: 1024 slots, each holding the call a worker thread
 // makes and the handle to wait for it. Threads are started per launch and
 // read their call record in place, so no argument is ever copied.
+#include "runtime/workers.hpp"
+
 #include <atomic>
 #include <cstdlib>
 
@@ -38,8 +40,8 @@ void wait_in_groups(const Handle* handles, std::int32_t n) {
     std::int32_t group = n - s < static_cast<std::int32_t>(MAXIMUM_WAIT_OBJECTS)
                              ? n - s
                              : static_cast<std::int32_t>(MAXIMUM_WAIT_OBJECTS);
-    os_wait_for_multiple_objects(static_cast<std::uint32_t>(group),
-                                 handles + s, true, INFINITE);
+    os_wait_for_multiple_objects(static_cast<std::uint32_t>(group), handles + s,
+                                 true, INFINITE);
   }
 }
 

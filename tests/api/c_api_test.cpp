@@ -304,6 +304,27 @@ TYPED_TEST(CApiTest, CholeskyFactorsAndSolves) {
   }
 }
 
+// The C interface's Cholesky calls are the band library's team routines
+// with the library's own tuning; the substitution's bits depend on nb.
+TEST(CApiTuning, CholeskyIsTheBandLibraryWithItsTuning) {
+  const std::int32_t n = 700, hb = 300;
+  CSystem<double> s = c_system<double>(n, hb, 1, 2, 1, 29);
+  std::vector<double> a = s.a, b = s.b;
+  const std::int32_t nb = band_block_width(hb);
+  std::int32_t status = -1;
+  band_factor_team_r8(a.data(), n, hb, nb, band_factor_threads(0, hb, nb),
+                      status);
+  ASSERT_EQ(status, 0);
+  band_substitute_team_r8(a.data(), n, hb, b.data(), nb,
+                          band_substitute_threads(0, hb, nb), status);
+  ASSERT_EQ(pband_cholesky_d(n, hb, s.ab.data(), s.ldab, 0), 0);
+  ASSERT_EQ(pband_cholesky_solve_d(n, hb, 1, s.ab.data(), s.ldab,
+                                   s.bb.data(), s.ldb, 0),
+            0);
+  EXPECT_TRUE(same_bits(s.band(), a));
+  EXPECT_TRUE(same_bits(s.x(), b));
+}
+
 // A failing pivot: the solve reports 1, the factorization the column, as
 // LAPACK's ?pbtrf does, in the first, a middle and the last column. The
 // column is cut off from its neighbours with a zero diagonal, so its pivot

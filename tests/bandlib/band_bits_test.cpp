@@ -40,7 +40,7 @@ TYPED_TEST(BandBits, WorkersGiveTheSameBitsForEveryTeamSize) {
       SCOPED_TRACE(::testing::Message() << "n=" << c.n << " hb=" << c.hb
                                         << " nb=" << c.nb << " team=" << size);
       auto fs_a = a0, fs_b = b0, f_a = a0;
-      Team fs, f, s;
+      WorkerTeam fs, f, s;
       factor_solve_on_team(size, fs_a, c.n, c.hb, fs_b, c.nb, fs);
       factor_on_team(size, f_a, c.n, c.hb, c.nb, f);
       auto s_b = b0;
@@ -72,7 +72,7 @@ TYPED_TEST(BandBits, WorkersGiveTheSameBitsForEveryTeamSize) {
       EXPECT_EQ(s.forward_pivot, fwd);
       EXPECT_EQ(s.backward_pivot, c.n - steps(c.n, c.nb) * c.nb);
       EXPECT_EQ(s.backward_next, s.backward_pivot);
-      for (const Team* t : {&fs, &f}) {
+      for (const WorkerTeam* t : {&fs, &f}) {
         EXPECT_EQ(t->failure_flags[0].load(), 0);
         EXPECT_EQ(t->failure_flags[1].load(), 0);
       }
@@ -88,7 +88,7 @@ TYPED_TEST(BandBits, DriversGiveTheSameBitsForEveryTeamSize) {
   const auto b0 = random_rhs<T>(c.n, 1, 6);
   // The team of one, run directly, is the reference.
   auto ref_a = a0, ref_b = b0;
-  Team t;
+  WorkerTeam t;
   factor_solve_on_team(1, ref_a, c.n, c.hb, ref_b, c.nb, t);
   auto ref_x2 = b0;
   substitute_on_team(1, ref_a, c.n, c.hb, ref_x2, c.nb, t);
@@ -146,11 +146,11 @@ TYPED_TEST(BandBits, SubstitutionForwardSweepGivesFactorSolveY) {
       const auto b0 = random_rhs<T>(c.n, 1, 32 + c.n);
       // Factor-and-solve with its backward sweep skipped: L and y.
       auto l = a0, y = b0;
-      Team fs;
+      WorkerTeam fs;
       factor_solve_on_team(size, l, c.n, c.hb, y, c.nb, fs, true);
       EXPECT_EQ(fs.backward_pivot, 0) << "a backward phase ran";
       auto full_a = a0, full_b = b0;
-      Team full;
+      WorkerTeam full;
       factor_solve_on_team(size, full_a, c.n, c.hb, full_b, c.nb, full);
       ASSERT_TRUE(same_bits(l, full_a)) << "skipping changed L";
       // y solves L·y = b.
@@ -164,7 +164,7 @@ TYPED_TEST(BandBits, SubstitutionForwardSweepGivesFactorSolveY) {
       EXPECT_LT(worst, 30.0 * (c.hb + 1) * eps * (1 + max_abs(y)));
       // The substitution's forward sweep alone, on that L.
       auto y2 = b0;
-      Team s;
+      WorkerTeam s;
       substitute_on_team(size, l, c.n, c.hb, y2, c.nb, s, true);
       EXPECT_EQ(s.forward_pivot, 1 + steps(c.n, c.nb) * c.nb);
       EXPECT_TRUE(same_bits(y2, y));

@@ -2,6 +2,7 @@
 // n = 0, storage beyond row n never read or written, and the same result
 // without hanging when a slot, the mutex or a worker thread cannot be
 // had; every team is torn down without leaking slots, workers or handles.
+// Also the tuning that picks a caller's block width and team.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -110,7 +111,7 @@ TYPED_TEST(BandDriver, WorkersGivenEndlessArgumentsReturnAtOnce) {
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::Message() << "n=" << c[0] << " nb=" << c[1]);
     auto a = a0, b = b0, l = a0, x = b0;
-    Team fs, f, s;
+    WorkerTeam fs, f, s;
     factor_solve_on_team(2, a, c[0], hb, b, c[1], fs);
     factor_on_team(2, l, c[0], hb, c[1], f);
     substitute_on_team(2, a0, c[0], hb, x, c[1], s);
@@ -118,7 +119,7 @@ TYPED_TEST(BandDriver, WorkersGivenEndlessArgumentsReturnAtOnce) {
     EXPECT_TRUE(same_bits(b, b0));
     EXPECT_TRUE(same_bits(l, a0));
     EXPECT_TRUE(same_bits(x, b0));
-    for (const Team* t : {&fs, &f, &s}) EXPECT_EQ(t->forward_pivot, 1);
+    for (const WorkerTeam* t : {&fs, &f, &s}) EXPECT_EQ(t->forward_pivot, 1);
   }
 }
 
@@ -216,7 +217,7 @@ void run_with_fault(const Fault& f, bool fail_pivot) {
   const auto b0 = random_rhs<T>(n, 1, 62);
   // Reference: a team of one run directly.
   auto ref_a = a0, ref_b = b0, ref_l = a0, ref_x = b0;
-  Team t1, t2, t3;
+  WorkerTeam t1, t2, t3;
   factor_solve_on_team(1, ref_a, n, hb, ref_b, nb, t1);
   factor_on_team(1, ref_l, n, hb, nb, t2);
   if (!fail_pivot) substitute_on_team(1, ref_l, n, hb, ref_x, nb, t3);
@@ -263,6 +264,21 @@ TYPED_TEST(BandDriver, MissingSlotMutexOrThreadStillGivesTheResult) {
 
 TYPED_TEST(BandDriver, MissingSlotMutexOrThreadStillReportsFailure) {
   for (const Fault& f : kFaults) run_with_fault<TypeParam>(f, true);
+}
+
+// The C interface's bits follow the block width: its values are pinned.
+TEST(BandTuning, BlockWidthsAndTeamsAreTheLibrarysChoice) {
+  EXPECT_EQ(band_block_width(0), 1024);
+  EXPECT_EQ(band_block_width(300), 108);
+  EXPECT_EQ(band_block_width(5000), 16);
+  FakeProcessors eight;
+  EXPECT_EQ(band_running_team(0), 8);
+  EXPECT_EQ(band_running_team(3), 3);
+  EXPECT_EQ(band_running_team(MAX_TEAM_SIZE), 8);
+  EXPECT_EQ(band_factor_threads(0, 300, 16), 8);
+  EXPECT_EQ(band_factor_threads(0, 60, 16), 3);
+  EXPECT_EQ(band_factor_threads(0, 15, 16), 1);
+  EXPECT_EQ(band_substitute_threads(0, 20, 16), 2);
 }
 
 }  // namespace

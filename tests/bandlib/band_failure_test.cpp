@@ -50,7 +50,7 @@ TYPED_TEST(BandFailure, WorkersStopAfterTheFailingPhase) {
       const std::int32_t parity_index = (p.block - 1) % 2;
 
       auto a = a0, b = b0;
-      Team fs;
+      WorkerTeam fs;
       factor_solve_on_team(size, a, p.n, p.hb, b, p.nb, fs);
       EXPECT_EQ(fs.forward_pivot, 1 + p.block * p.nb) << "barriers passed";
       EXPECT_EQ(fs.forward_next, fs.forward_pivot);
@@ -62,7 +62,7 @@ TYPED_TEST(BandFailure, WorkersStopAfterTheFailingPhase) {
       EXPECT_EQ(a[pos(j, j, p.hb)], T(0));
 
       auto l = a0;
-      Team f;
+      WorkerTeam f;
       factor_on_team(size, l, p.n, p.hb, p.nb, f);
       EXPECT_EQ(f.forward_pivot, 1 + p.block * p.nb);
       EXPECT_EQ(f.failure_flags[parity_index].load(), 1);
@@ -102,7 +102,7 @@ TYPED_TEST(BandFailure, ColumnsBeforeTheFailedBlockHoldL) {
   plant_zero_pivot(a0, hb, first + 1);
   auto a = a0;
   auto b = random_rhs<T>(n, 1, 46);
-  Team t;
+  WorkerTeam t;
   factor_solve_on_team(2, a, n, hb, b, nb, t);
   ASSERT_EQ(t.failure_flags[(block - 1) % 2].load(), 1);
   // A leading section of a band matrix whose n is a multiple of nb is
@@ -110,7 +110,7 @@ TYPED_TEST(BandFailure, ColumnsBeforeTheFailedBlockHoldL) {
   const std::int32_t cut = std::int32_t(first - 1 + hb);
   std::vector<T> lead(a0.begin(), a0.begin() + band_length(cut, hb));
   std::vector<T> lead_b(std::size_t(cut), T(1));
-  Team u;
+  WorkerTeam u;
   factor_solve_on_team(1, lead, cut, hb, lead_b, nb, u);
   for (std::int64_t col = 1; col < first; ++col)
     for (std::int64_t i = col; i <= std::min<std::int64_t>(col + hb, cut); ++i)
@@ -132,7 +132,7 @@ TYPED_TEST(BandFailure, ThresholdDecidesExactlyAtThePivotValue) {
     const bool fails = threshold == R(4);
     SCOPED_TRACE(::testing::Message() << "threshold=" << threshold);
     auto a = a0, b = b0;
-    Team t;
+    WorkerTeam t;
     factor_solve_on_team(2, a, n, hb, b, nb, t, false, threshold);
     EXPECT_EQ(t.failure_flags[0].load(), fails ? 1 : 0);
     EXPECT_EQ(t.failure_flags[1].load(), 0);

@@ -4,19 +4,18 @@
 // fake processor count so that teams larger than the machine can be made.
 #pragma once
 
-#include <gtest/gtest.h>
-
 #include <chrono>
 #include <complex>
 #include <cstdio>
 #include <cstdlib>
 #include <future>
+#include <gtest/gtest.h>
 #include <thread>
 #include <vector>
 
 #include "bandlib/band_library.hpp"
-#include "runtime/runtime.hpp"
 #include "kernels/element_traits.hpp"
+#include "runtime/runtime.hpp"
 #include "tests/common/band_test_util.hpp"
 
 namespace pband::test {
@@ -62,7 +61,7 @@ inline constexpr std::chrono::seconds kHangLimit{60};
 
 // The shared record of a worker run set up by a test, as a caller outside
 // the library would: one mutex, two slots (first armed), counters, flags.
-struct Team {
+struct WorkerTeam {
   Handle mutex = 0;
   std::int32_t slots[2] = {0, 0};
   std::int32_t team_size = 1;
@@ -73,10 +72,11 @@ struct Team {
   FailureFlags failure_flags = {0, 0};
 };
 
-// Calls body(team) on `size` threads sharing one Team, under the watchdog;
-// backward counters start at `backward` (n, or 0 to skip that sweep).
+// Calls body(team) on `size` threads sharing one WorkerTeam, under the
+// watchdog; backward counters start at `backward` (n, or 0 to skip that sweep).
 template <class Body>
-void run_team(std::int32_t size, std::int32_t backward, Team& team, Body body) {
+void run_worker_team(std::int32_t size, std::int32_t backward, WorkerTeam& team,
+                     Body body) {
   team.team_size = size;
   team.forward_pivot = team.forward_next = 1;
   team.backward_pivot = team.backward_next = backward;
@@ -104,11 +104,11 @@ void run_team(std::int32_t size, std::int32_t backward, Team& team, Body body) {
 template <class T>
 void factor_solve_on_team(std::int32_t size, std::vector<T>& a, std::int32_t n,
                           std::int32_t hb, std::vector<T>& b, std::int32_t nb,
-                          Team& team, bool skip_backward = false,
+                          WorkerTeam& team, bool skip_backward = false,
                           Real<T> threshold = Real<T>(0)) {
   T* A = a.data();
   T* B = b.data();
-  run_team(size, skip_backward ? 0 : n, team, [&](Team& s) {
+  run_worker_team(size, skip_backward ? 0 : n, team, [&](WorkerTeam& s) {
     Lib<T>::factor_solve_worker(A, n, hb, B, nb, s.mutex, s.slots, s.team_size,
                                 s.forward_pivot, s.forward_next,
                                 s.backward_pivot, s.backward_next, threshold,
@@ -118,10 +118,10 @@ void factor_solve_on_team(std::int32_t size, std::vector<T>& a, std::int32_t n,
 
 template <class T>
 void factor_on_team(std::int32_t size, std::vector<T>& a, std::int32_t n,
-                    std::int32_t hb, std::int32_t nb, Team& team,
+                    std::int32_t hb, std::int32_t nb, WorkerTeam& team,
                     Real<T> threshold = Real<T>(0)) {
   T* A = a.data();
-  run_team(size, 0, team, [&](Team& s) {
+  run_worker_team(size, 0, team, [&](WorkerTeam& s) {
     Lib<T>::factor_worker(A, n, hb, nb, s.mutex, s.slots, s.team_size,
                           s.forward_pivot, s.forward_next, threshold,
                           s.failure_flags);
@@ -131,11 +131,11 @@ void factor_on_team(std::int32_t size, std::vector<T>& a, std::int32_t n,
 template <class T>
 void substitute_on_team(std::int32_t size, const std::vector<T>& a,
                         std::int32_t n, std::int32_t hb, std::vector<T>& b,
-                        std::int32_t nb, Team& team,
+                        std::int32_t nb, WorkerTeam& team,
                         bool skip_backward = false) {
   const T* A = a.data();
   T* B = b.data();
-  run_team(size, skip_backward ? 0 : n, team, [&](Team& s) {
+  run_worker_team(size, skip_backward ? 0 : n, team, [&](WorkerTeam& s) {
     Lib<T>::substitute_worker(A, n, hb, B, nb, s.mutex, s.slots, s.team_size,
                               s.forward_pivot, s.forward_next, s.backward_pivot,
                               s.backward_next);
