@@ -16,6 +16,7 @@
 #include "runtime/os_layer.hpp"
 #include "runtime/runtime_detail.hpp"
 #include "runtime/runtime_testing.hpp"
+#include "runtime/thread_scratch.hpp"
 
 namespace pband {
 namespace {
@@ -192,6 +193,8 @@ WaitResult lock_mutex(Object* o, std::uint32_t timeout_ms) {
 // of times and its object freed even when its handle was closed early.
 void* thread_trampoline(void* p) {
   Object* o = static_cast<Object*>(p);
+  detail::lend_thread_scratch(detail::kept_stack_scratch(o->stack),
+                              kKeptScratchBytes);
   o->start(o->parameter);
   pthread_mutex_lock(&o->lock);
   o->finished = true;

@@ -24,5 +24,10 @@ void close_sync_table_guard();
 // joined.
 int take_thread_stack(std::size_t size, void** stack, std::size_t* usable);
 void give_thread_stack(int index);
+// The scratch kept beside kept stack `index` (kKeptScratchBytes), for
+// the thread that holds it.
+void* kept_stack_scratch(int index);
+// Makes `block` (size bytes; nullptr: none) this thread's scratch.
+void lend_thread_scratch(void* block, std::size_t size);
 
 }  // namespace pband::detail

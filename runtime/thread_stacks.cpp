@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "runtime/runtime_detail.hpp"
+#include "runtime/thread_scratch.hpp"
 
 namespace pband::detail {
 namespace {
@@ -18,8 +19,9 @@ constexpr int kPooledStacks = 64;
 struct PooledStack {
   std::atomic<bool> taken{false};
   // Touched only by the thread that holds `taken`.
-  char* mapping = nullptr;  // guard page, then the stack
-  std::size_t size = 0;     // of the stack, without the guard
+  // Guard page, the stack, then the thread's scratch above its top.
+  char* mapping = nullptr;
+  std::size_t size = 0;  // of the stack, without the guard
 };
 
 PooledStack stacks[kPooledStacks];
@@ -35,12 +37,13 @@ int take_thread_stack(std::size_t size, void** stack, std::size_t* usable) {
     if (!s.taken.compare_exchange_strong(free, true, std::memory_order_acquire))
       continue;
     if (s.mapping != nullptr && s.size < size) {
-      munmap(s.mapping, s.size + page);
+      munmap(s.mapping, s.size + page + kKeptScratchBytes);
       s.mapping = nullptr;
     }
     if (s.mapping == nullptr) {
-      void* m = mmap(nullptr, size + page, PROT_READ | PROT_WRITE,
-                     MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
+      void* m =
+          mmap(nullptr, size + page + kKeptScratchBytes, PROT_READ | PROT_WRITE,
+               MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
       if (m == MAP_FAILED) {
         s.taken.store(false, std::memory_order_release);
         return -1;
@@ -55,6 +58,13 @@ int take_thread_stack(std::size_t size, void** stack, std::size_t* usable) {
     return i;
   }
   return -1;
+}
+
+void* kept_stack_scratch(int index) {
+  if (index < 0 || index >= kPooledStacks) return nullptr;
+  const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+  const PooledStack& s = stacks[index];
+  return s.mapping == nullptr ? nullptr : s.mapping + page + s.size;
 }
 
 void give_thread_stack(int index) {
