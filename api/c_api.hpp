@@ -14,6 +14,7 @@
 #include "kernels/element_traits.hpp"
 #include "pband/pband.h"
 #include "runtime/team_size.hpp"
+#include "solver/band_solver.hpp"
 
 namespace pband::api {
 
@@ -120,6 +121,9 @@ template <class T>
 int solve_in(const Entries<T>& e, std::int32_t n, std::int32_t hb,
              std::int32_t nrhs, T* ab, std::int32_t ldab, T* b,
              std::int32_t ldb, std::int32_t threads, T* work) {
+  // The solve keeps its larger arrays off the caller's stack: without
+  // that memory, refuse before anything is touched.
+  if (!reserve_solver_scratch()) return PBAND_OUT_OF_MEMORY;
   const SolveLayout l = solve_layout(n, hb, nrhs, ldab, ldb);
   T* a = ab;
   T* x = b;

@@ -49,6 +49,9 @@ struct BandArrays {
   std::int64_t block_size;
   // Whether the group and wide forms may be taken (choice.hpp).
   bool vector_forms = true;
+  // This thread's scratch (forms/scratch.hpp); null: none, and the forms
+  // that need it are not taken.
+  unsigned char* scratch = nullptr;
 
   // Column j of the band from its diagonal: element (i, j) at [i - j].
   T* col(std::int64_t j) const { return a + band_pos(j, j, hb); }

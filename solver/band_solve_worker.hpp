@@ -16,6 +16,7 @@
 #include "kernels/isa.hpp"
 #include "solver/band_arrays.hpp"
 #include "solver/forms/choice.hpp"
+#include "solver/forms/scratch.hpp"
 #include "solver/solve_control.hpp"
 
 namespace pband {
@@ -55,7 +56,11 @@ void band_solve_worker(SolveControl<T>& sc) {
                   std::max(sc.hb, 0),
                   std::max(sc.nrhs, 0),
                   sc.block_size};
-  s.vector_forms = solver_vector_forms_on.load(std::memory_order_relaxed);
+  // Without scratch this thread takes only the forms that need none; the
+  // bits are the same.
+  s.scratch = static_cast<unsigned char*>(thread_scratch(kSolverScratchBytes));
+  s.vector_forms = s.scratch != nullptr &&
+                   solver_vector_forms_on.load(std::memory_order_relaxed);
   const std::int64_t block_size = sc.block_size;
   const BlockOps<T> ops = block_ops<T>(s.hb, isa_in_use());
   std::int32_t p = 1;

@@ -65,6 +65,13 @@ void solve_band_system_team_c16(std::complex<double>* A, std::int32_t n,
                                 std::int32_t nrhs, std::complex<double>* W,
                                 std::int32_t team_size, std::int32_t& status);
 
+// Makes sure the calling thread has the scratch in which a solve keeps its
+// larger working arrays (kept by the runtime from one call to the next,
+// never on the caller's stack; a solve needs at most 64 KiB of that).
+// False when the memory cannot be had: a solve on such a thread still
+// succeeds with the same bits, in forms that need no scratch, only slower.
+bool reserve_solver_scratch();
+
 namespace testing {
 
 // Forces the block base (columns per block follow from it and hb) of

@@ -3,8 +3,8 @@
 // Each lane does its block's operations in the order of the general forms
 // (general.hpp), so a group leaves the bits of its blocks done one by one;
 // the group shares the chains of square roots and divisions that bound a
-// block done alone. A group's data is copied into packs on the thread's
-// stack, worked on there and copied back.
+// block done alone. A group's data is copied into packs in the thread's
+// scratch, worked on there and copied back.
 #pragma once
 
 #include <algorithm>
@@ -18,6 +18,7 @@
 #include "solver/forms/group_packs.hpp"
 #include "solver/forms/group_rows.hpp"
 #include "solver/forms/group_shape.hpp"
+#include "solver/forms/scratch.hpp"
 
 namespace pband {
 template <class T, int G, int HB>
@@ -157,7 +158,7 @@ struct GroupOps : GroupRows<T, G, HB> {
     const bool level1 = w == 1;
     const bool rhs = s.nrhs > 0;
     prefetch_factor(s, cs, lanes, nd, level1);
-    alignas(64) unsigned char scratch[kGroupScratchBytes];
+    unsigned char* scratch = s.scratch;
     Carver cut{reinterpret_cast<X*>(scratch)};
     X* l = cut.take(len * S);
     X* sp = cut.take(len * hb);
@@ -299,7 +300,7 @@ struct GroupOps : GroupRows<T, G, HB> {
     const std::int64_t S = hb + 1;
     const std::int64_t t = len - hb;
     const bool rhs = s.nrhs > 0;
-    alignas(64) unsigned char scratch[kGroupScratchBytes];
+    unsigned char* scratch = s.scratch;
     Carver cut{reinterpret_cast<X*>(scratch)};
     X* run = cut.take(hb + len * S);  // row buffer slots, then the block
     X* y = cut.take(len);
@@ -362,7 +363,7 @@ struct GroupOps : GroupRows<T, G, HB> {
     const std::int64_t S = hb + 1;
     if (s.nrhs > 0) {
       prefetch_back(s, cs, lanes, nd);
-      alignas(64) unsigned char scratch[kGroupScratchBytes];
+      unsigned char* scratch = s.scratch;
       Carver cut{reinterpret_cast<X*>(scratch)};
       X* x = cut.take(len);
       X* sp = cut.take(len * hb);

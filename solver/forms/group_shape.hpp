@@ -7,9 +7,6 @@
 
 namespace pband {
 
-// A group's packs live on the stack of the thread that works on it; groups
-// that would need more take the one-block forms.
-inline constexpr std::size_t kGroupScratchBytes = std::size_t(192) << 10;
 // The widest band a group takes (its scratch bounds it anyway).
 inline constexpr std::int64_t kMaxGroupHb = 48;
 

@@ -14,6 +14,7 @@
 #include "kernels/simd.hpp"
 #include "solver/band_arrays.hpp"
 #include "solver/forms/general.hpp"
+#include "solver/forms/scratch.hpp"
 #include "solver/forms/update.hpp"
 
 namespace pband {
@@ -207,10 +208,16 @@ bool factor_blocks_vector(const BandArrays<T>& s,
     bool left;
     T* cj;      // the column being factored
     V win[HB];  // the HB columns before it, below their diagonals
-    alignas(64) T v[kVectorScratch];
-    alignas(64) T y[kVectorScratch / HB];
+    T* v;       // the spike, row by row, and the right-hand side, in scratch
+    T* y;
   };
   Block blocks[Count];
+  static_assert(Count * 2 * kVectorScratch * sizeof(T) <=
+                kOneBlockScratchBytes);
+  for (int b = 0; b < Count; ++b) {
+    blocks[b].v = one_block_scratch(s) + b * 2 * kVectorScratch;
+    blocks[b].y = blocks[b].v + kVectorScratch;
+  }
 
   for (int b = 0; b < Count; ++b) {
     Block& k_ = blocks[b];
@@ -355,7 +362,8 @@ bool factor_blocks_vector(const BandArrays<T>& s,
 template <class T, int HB>
 bool factor_vector_fits(const BandArrays<T>& s, std::int64_t c) {
   const std::int64_t len = s.last(c) - c + 1;
-  return len >= 2 * HB + 1 && len * HB <= kVectorScratch;
+  return s.scratch != nullptr && len >= 2 * HB + 1 &&
+         len * HB <= kVectorScratch;
 }
 
 }  // namespace pband

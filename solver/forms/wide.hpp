@@ -14,15 +14,17 @@
 #include "kernels/element_traits.hpp"
 #include "kernels/simd.hpp"
 #include "solver/band_arrays.hpp"
+#include "solver/forms/scratch.hpp"
 
 namespace pband {
 
-// Widest band and longest block the wide forms take (their stack scratch
-// holds a few padded hb × hb and len × hb arrays).
+// Widest band and longest block the wide forms take (the thread's scratch
+// holds up to two padded hb × hb or len × hb arrays).
 inline constexpr std::int64_t kMaxWideHb = 96;
 inline constexpr std::int64_t kMaxWideRows = kMaxWideHb + 1;
 
-// Whether the wide forms take a block (`on`: the solve's vector forms).
+// Whether the wide forms take a block (`on`: the solve's vector forms,
+// which a thread without scratch does not take).
 template <class T>
 bool wide_fits(bool on, std::int64_t hb, std::int64_t len) {
   return on && !ElementTraits<T>::is_complex && hb >= 1 && hb <= kMaxWideHb &&
@@ -39,6 +41,8 @@ struct Wide {
   }
   static constexpr std::int64_t kPad = (kMaxWideHb + VW - 1) / VW * VW;
   static constexpr int kChunks = int(kPad / VW);
+  // Two padded arrays of the largest shape at once.
+  static_assert(2 * kMaxWideRows * kPad * sizeof(T) <= kOneBlockScratchBytes);
 
   // rows × cols from src (row stride ss) into dst (stride ds).
   static void copy_out(T* dst, std::int64_t ds, const T* src, std::int64_t ss,
@@ -121,7 +125,7 @@ void spike_solve_wide(const BandArrays<T>& s, std::int64_t c,
   const std::int64_t hb = s.hb, len = end - c + 1;
   const std::int64_t ps = W::padded(hb);
   const int chunks = int(ps / VW);
-  alignas(64) T v[kMaxWideRows * W::kPad];
+  T* v = one_block_scratch(s);
   W::copy_in(v, ps, s.coupling_at(c, 1), hb, len, hb);
   // Right-looking: row i is final once divided, then each row below it
   // takes its term, so a row's terms still come in increasing m.
@@ -158,7 +162,7 @@ void coupling_solve_wide(const BandArrays<T>& s, std::int64_t end,
   const std::int64_t hb = s.hb, t0 = end - hb;
   const std::int64_t ps = W::padded(rows);
   const int chunks = int(ps / VW);
-  alignas(64) T vt[kMaxWideHb * W::kPad];  // column k of the tail: row k
+  T* vt = one_block_scratch(s);  // column k of the tail: row k
   W::transpose_in(vt, ps, s.coupling_at(head, 1), hb, rows, hb);
   // Right-looking over the tail columns: column j is final once divided,
   // then each later column takes its term, in increasing j.
@@ -201,7 +205,7 @@ void update_from_right_wide(const BandArrays<T>& s, std::int64_t e,
   const std::int64_t rows = s.last(r0) - r0 + 1;
   const std::int64_t t0 = s.last(e) - hb;
   const std::int64_t ps = W::padded(hb);
-  alignas(64) T sr[kMaxWideRows * W::kPad];
+  T* sr = one_block_scratch(s);
   W::copy_in(sr, ps, s.coupling_at(r0, 1), hb, rows, hb);
   constexpr int kJ = 4;  // tail columns a pass
   for (std::int64_t j0 = 0; j0 < hb; j0 += kJ) {
@@ -255,7 +259,7 @@ void update_from_left_wide(const BandArrays<T>& s, std::int64_t c,
   const std::int64_t ps = W::padded(rows);
   const int chunks = int(ps / VW);
   // C_P by coupling column: ct[k·ps + i] = C_P(i, k).
-  alignas(64) T ct[kMaxWideHb * W::kPad];
+  T* ct = one_block_scratch(s);
   W::transpose_in(ct, ps, s.coupling_at(c, 1), hb, rows, hb);
 
   // Head columns j0 … j0+3, rows j … rows-1 from each one's diagonal:
@@ -298,7 +302,7 @@ void update_from_left_wide(const BandArrays<T>& s, std::int64_t c,
   // -C_P·S_P(P's tail rows), one head row at a time.
   const std::int64_t Q = W::padded(hb);
   const int kc = int(Q / VW);
-  alignas(64) T sp[kMaxWideHb * W::kPad];
+  T* sp = one_block_scratch(s) + kMaxWideHb * W::kPad;
   W::copy_in(sp, Q, s.coupling_at(p_tail, 1), hb, hb, hb);
   T* buf = s.col(c - 1) + 1;
   std::memcpy(buf, s.coupling_at(head_end, 1), sizeof(T) * hb);
