@@ -19,6 +19,7 @@ function(pband_add_library name)
     CXX_VISIBILITY_PRESET hidden
     VISIBILITY_INLINES_HIDDEN ON)
   pband_target_defaults(${name}_objects)
+  target_link_libraries(${name}_objects PRIVATE pband_hardening)
   add_library(${name} STATIC)
   target_link_libraries(${name} PUBLIC ${name}_objects)
 endfunction()
