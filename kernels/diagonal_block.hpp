@@ -8,6 +8,8 @@
 #include <complex>
 #include <cstdint>
 
+#include "kernels/element_traits.hpp"
+
 namespace pband {
 
 // In-place factorization of columns first … last with the pivot test;
@@ -31,34 +33,32 @@ void factor_diagonal_block_c16(std::complex<double>* A, std::int32_t hb,
                                std::atomic<std::int32_t>* failure_flags,
                                std::int32_t parity);
 
-// The entry point of an element type, by overload.
-inline void factor_diagonal_block_of(float* A, std::int32_t hb,
-                                     std::int32_t first, std::int32_t last,
-                                     float threshold,
-                                     std::atomic<std::int32_t>* flags,
-                                     std::int32_t parity) {
-  factor_diagonal_block_r4(A, hb, first, last, threshold, flags, parity);
-}
-inline void factor_diagonal_block_of(double* A, std::int32_t hb,
-                                     std::int32_t first, std::int32_t last,
-                                     double threshold,
-                                     std::atomic<std::int32_t>* flags,
-                                     std::int32_t parity) {
-  factor_diagonal_block_r8(A, hb, first, last, threshold, flags, parity);
-}
-inline void factor_diagonal_block_of(std::complex<float>* A, std::int32_t hb,
-                                     std::int32_t first, std::int32_t last,
-                                     float threshold,
-                                     std::atomic<std::int32_t>* flags,
-                                     std::int32_t parity) {
-  factor_diagonal_block_c8(A, hb, first, last, threshold, flags, parity);
-}
-inline void factor_diagonal_block_of(std::complex<double>* A, std::int32_t hb,
-                                     std::int32_t first, std::int32_t last,
-                                     double threshold,
-                                     std::atomic<std::int32_t>* flags,
-                                     std::int32_t parity) {
-  factor_diagonal_block_c16(A, hb, first, last, threshold, flags, parity);
+template <class T>
+struct DiagonalBlockEntry;
+template <>
+struct DiagonalBlockEntry<float> {
+  static constexpr auto factor = &factor_diagonal_block_r4;
+};
+template <>
+struct DiagonalBlockEntry<double> {
+  static constexpr auto factor = &factor_diagonal_block_r8;
+};
+template <>
+struct DiagonalBlockEntry<std::complex<float>> {
+  static constexpr auto factor = &factor_diagonal_block_c8;
+};
+template <>
+struct DiagonalBlockEntry<std::complex<double>> {
+  static constexpr auto factor = &factor_diagonal_block_c16;
+};
+
+// The entry point of T's element type.
+template <class T>
+void factor_diagonal_block_of(T* A, std::int32_t hb, std::int32_t first,
+                              std::int32_t last, RealOf<T> threshold,
+                              std::atomic<std::int32_t>* flags,
+                              std::int32_t parity) {
+  DiagonalBlockEntry<T>::factor(A, hb, first, last, threshold, flags, parity);
 }
 
 }  // namespace pband

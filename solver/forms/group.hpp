@@ -158,8 +158,7 @@ struct GroupOps : GroupRows<T, G, HB> {
     const bool level1 = w == 1;
     const bool rhs = s.nrhs > 0;
     prefetch_factor(s, cs, lanes, nd, level1);
-    unsigned char* scratch = s.scratch;
-    Carver cut{reinterpret_cast<X*>(scratch)};
+    Carver cut{reinterpret_cast<X*>(s.scratch)};
     X* l = cut.take(len * S);
     X* sp = cut.take(len * hb);
     X* y = cut.take(len);
@@ -300,8 +299,7 @@ struct GroupOps : GroupRows<T, G, HB> {
     const std::int64_t S = hb + 1;
     const std::int64_t t = len - hb;
     const bool rhs = s.nrhs > 0;
-    unsigned char* scratch = s.scratch;
-    Carver cut{reinterpret_cast<X*>(scratch)};
+    Carver cut{reinterpret_cast<X*>(s.scratch)};
     X* run = cut.take(hb + len * S);  // row buffer slots, then the block
     X* y = cut.take(len);
     X* ec = cut.take(hb * hb);
@@ -363,8 +361,7 @@ struct GroupOps : GroupRows<T, G, HB> {
     const std::int64_t S = hb + 1;
     if (s.nrhs > 0) {
       prefetch_back(s, cs, lanes, nd);
-      unsigned char* scratch = s.scratch;
-      Carver cut{reinterpret_cast<X*>(scratch)};
+      Carver cut{reinterpret_cast<X*>(s.scratch)};
       X* x = cut.take(len);
       X* sp = cut.take(len * hb);
       X* xp = cut.take(hb);
