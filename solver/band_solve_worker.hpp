@@ -16,6 +16,7 @@
 #include "kernels/isa.hpp"
 #include "solver/band_arrays.hpp"
 #include "solver/forms/choice.hpp"
+#include "solver/forms/factored.hpp"
 #include "solver/forms/scratch.hpp"
 #include "solver/solve_control.hpp"
 
@@ -120,10 +121,16 @@ void band_solve_worker(SolveControl<T>& sc) {
   // Blocks at least 2·hb long: the update is done as each block is
   // factored (fold_into_neighbours) and the update phase has no work.
   const bool fold = s.hb > 0 && block_size >= 2 * s.hb;
+  const bool rhs_only = sc.rhs_only;
   auto factor_phase = [&] {
     const std::int64_t w = level_stride, nd = neighbour_distance;
     const std::int64_t first = level_first;
     std::int64_t cs[kMaxClaim] = {};
+    if (rhs_only) {
+      for (int got; (got = claim_blocks(next_up, cs, ops.claim)) > 0;)
+        for (int b = 0; b < got; ++b) forward_rhs(s, cs[b]);
+      return;
+    }
     for (int got; (got = claim_blocks(next_up, cs, ops.claim)) > 0;)
       if (!ops.factor(s, cs, got, w, nd, first, pivot_threshold, failure_flags,
                       p, fold))
@@ -145,8 +152,14 @@ void band_solve_worker(SolveControl<T>& sc) {
     {
       const std::int64_t nd = neighbour_distance, first = level_first;
       std::int64_t cs[kMaxClaim] = {};
-      for (int got; !fold && (got = claim_blocks(next_up, cs, ops.claim)) > 0;)
-        ops.update(s, cs, got, nd, first);
+      for (int got; (rhs_only || !fold) &&
+                    (got = claim_blocks(next_up, cs, ops.claim)) > 0;) {
+        if (!rhs_only) {
+          ops.update(s, cs, got, nd, first);
+          continue;
+        }
+        for (int b = 0; b < got; ++b) update_rhs(s, cs[b], nd, first);
+      }
     }
     phase_end(1, [&] {
       next_up = level_first = (level_stride - 1) * block_size + 1;

@@ -65,6 +65,50 @@ void solve_band_system_team_c16(std::complex<double>* A, std::int32_t n,
                                 std::int32_t nrhs, std::complex<double>* W,
                                 std::int32_t team_size, std::int32_t& status);
 
+// A stored factor for solves to come: solve_band_system_team_* with no
+// right-hand side, which leaves L's diagonal blocks in A and the couplings
+// in W (2·n·hb elements), and writes the columns per block of its cut.
+// Status as solve_band_system_*.
+// solve_band_system_factored_* then solves with it, any number of times:
+// A and W as the factor left them (only read), B (n × nrhs) becomes X,
+// with the bits of solve_band_system_team_* of the same system on the
+// team that factored, whatever team solves. Status 0, or -i for an
+// invalid argument i (the order of solve_band_system_*; -7 block_size <
+// 1), nothing touched.
+void factor_band_system_r4(float* A, std::int32_t n, std::int32_t hb, float* W,
+                           std::int32_t team_size, std::int32_t& block_size,
+                           std::int32_t& status);
+void solve_band_system_factored_r4(const float* A, std::int32_t n,
+                                   std::int32_t hb, float* B, std::int32_t nrhs,
+                                   const float* W, std::int32_t block_size,
+                                   std::int32_t team_size,
+                                   std::int32_t& status);
+void factor_band_system_r8(double* A, std::int32_t n, std::int32_t hb,
+                           double* W, std::int32_t team_size,
+                           std::int32_t& block_size, std::int32_t& status);
+void solve_band_system_factored_r8(const double* A, std::int32_t n,
+                                   std::int32_t hb, double* B,
+                                   std::int32_t nrhs, const double* W,
+                                   std::int32_t block_size,
+                                   std::int32_t team_size,
+                                   std::int32_t& status);
+void factor_band_system_c8(std::complex<float>* A, std::int32_t n,
+                           std::int32_t hb, std::complex<float>* W,
+                           std::int32_t team_size, std::int32_t& block_size,
+                           std::int32_t& status);
+void solve_band_system_factored_c8(
+    const std::complex<float>* A, std::int32_t n, std::int32_t hb,
+    std::complex<float>* B, std::int32_t nrhs, const std::complex<float>* W,
+    std::int32_t block_size, std::int32_t team_size, std::int32_t& status);
+void factor_band_system_c16(std::complex<double>* A, std::int32_t n,
+                            std::int32_t hb, std::complex<double>* W,
+                            std::int32_t team_size, std::int32_t& block_size,
+                            std::int32_t& status);
+void solve_band_system_factored_c16(
+    const std::complex<double>* A, std::int32_t n, std::int32_t hb,
+    std::complex<double>* B, std::int32_t nrhs, const std::complex<double>* W,
+    std::int32_t block_size, std::int32_t team_size, std::int32_t& status);
+
 // Makes sure the calling thread has the scratch in which a solve keeps its
 // larger working arrays (kept by the runtime from one call to the next,
 // never on the caller's stack; a solve needs at most 64 KiB of that).

@@ -33,6 +33,9 @@ struct SolveControl {
   std::int64_t next_up = 1;
   std::int64_t next_down = 0;
   RealOf<T> pivot_threshold = 0;
+  // The solve of a stored factor: A and the workspace hold the factor
+  // and are only read; the phases carry the right-hand sides alone.
+  bool rhs_only = false;
   // [p-1] set when a pivot fails in a phase ending on slot p.
   std::atomic<std::int32_t> failure_flags[2] = {0, 0};
 

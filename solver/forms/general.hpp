@@ -271,6 +271,46 @@ void update_from_left(const BandArrays<T>& s, std::int64_t c, std::int64_t nd,
   }
 }
 
+// The right-hand sides' parts of the update, on their own: for the
+// forms that keep the first right-hand side elsewhere, and for the solves
+// of a stored factor. Each element takes its terms in the order of
+// update_from_right and update_from_left.
+
+// Tail rows of remaining block e, right-hand side q, less S_Rᵀ·y_R.
+template <class T, int HB = kAnyHb>
+void rhs_from_right(const BandArrays<T>& s, std::int64_t e, std::int64_t r0,
+                    std::int64_t q) {
+  using Tr = ElementTraits<T>;
+  const std::int64_t hb = s.template half_band<HB>();
+  const std::int64_t rows = s.last(r0) - r0 + 1;
+  const T* yr = s.rhs(r0, q);
+  T* bt = s.rhs(s.last(e) - hb + 1, q);
+  for (std::int64_t k = 1; k <= hb; ++k) {
+    const T* sk = s.coupling_at(r0, k);
+    T t = bt[k - 1];
+    for (std::int64_t i = 0; i < rows; ++i) t = Tr::msub(t, sk[i * hb], yr[i]);
+    bt[k - 1] = t;
+  }
+}
+
+// Head rows of remaining block e, right-hand side q, less C_P·y(P's
+// tail), C_P read back from the saved store.
+template <class T, int HB = kAnyHb>
+void rhs_from_left(const BandArrays<T>& s, std::int64_t e, std::int64_t p0,
+                   std::int64_t q) {
+  using Tr = ElementTraits<T>;
+  const std::int64_t hb = s.template half_band<HB>();
+  const std::int64_t p_end = p0 + s.block_size - 1;
+  const std::int64_t rows = std::min(s.n, e + hb - 1) - e + 1;
+  const T* yp = s.rhs(p_end - hb + 1, q);
+  T* bh = s.rhs(e, q);
+  for (std::int64_t k = 1; k <= hb; ++k) {
+    const T yk = yp[k - 1];
+    for (std::int64_t i = 0; i < rows; ++i)
+      bh[i] = Tr::msub(bh[i], *s.saved_at(k, p_end + 1 + i), yk);
+  }
+}
+
 // Back-substitution phase on block [c, end], its neighbours nd columns
 // away already solved: y - S·x(P's tail) - Cᵀ·x(R's head), then L⁻ᵀ.
 // Right-hand sides q_first … nrhs only when q_first > 1.

@@ -254,40 +254,8 @@ struct GroupOps : GroupRows<T, G, HB> {
     const std::int64_t end = s.last(c);
     forward_solve_block<T, HB>(s, c, end, s.rhs(c, q));
     if (!fold) return;
-    rhs_from_right(s, c - nd, c, q);
-    rhs_from_left(s, c + nd, c, q);
-  }
-  // Tail rows of remaining block e, right-hand side q, less S_Rᵀ·y_R.
-  static void rhs_from_right(const BandArrays<T>& s, std::int64_t e,
-                             std::int64_t r0, std::int64_t q) {
-    using Et = ElementTraits<T>;
-    const std::int64_t hb = s.template half_band<HB>();
-    const std::int64_t rows = s.last(r0) - r0 + 1;
-    const T* yr = s.rhs(r0, q);
-    T* bt = s.rhs(s.last(e) - hb + 1, q);
-    for (std::int64_t k = 1; k <= hb; ++k) {
-      const T* sk = s.coupling_at(r0, k);
-      T t = bt[k - 1];
-      for (std::int64_t i = 0; i < rows; ++i)
-        t = Et::msub(t, sk[i * hb], yr[i]);
-      bt[k - 1] = t;
-    }
-  }
-  // Head rows of remaining block e, right-hand side q, less C_P·y(P's
-  // tail), C_P read back from the saved store.
-  static void rhs_from_left(const BandArrays<T>& s, std::int64_t e,
-                            std::int64_t p0, std::int64_t q) {
-    using Et = ElementTraits<T>;
-    const std::int64_t hb = s.template half_band<HB>();
-    const std::int64_t p_end = p0 + s.block_size - 1;
-    const std::int64_t rows = std::min(s.n, e + hb - 1) - e + 1;
-    const T* yp = s.rhs(p_end - hb + 1, q);
-    T* bh = s.rhs(e, q);
-    for (std::int64_t k = 1; k <= hb; ++k) {
-      const T yk = yp[k - 1];
-      for (std::int64_t i = 0; i < rows; ++i)
-        bh[i] = Et::msub(bh[i], *s.saved_at(k, p_end + 1 + i), yk);
-    }
+    rhs_from_right<T, HB>(s, c - nd, c, q);
+    rhs_from_left<T, HB>(s, c + nd, c, q);
   }
 
   // Update phase on remaining blocks cs[0 … lanes) of the group's shape:
@@ -346,8 +314,8 @@ struct GroupOps : GroupRows<T, G, HB> {
     scatter(saved, sv, hb * hb, lanes);
     for (int g = 0; g < lanes; ++g)
       for (std::int64_t q = 2; q <= s.nrhs; ++q) {
-        rhs_from_right(s, cs[g], cs[g] + nd, q);
-        rhs_from_left(s, cs[g], cs[g] - nd, q);
+        rhs_from_right<T, HB>(s, cs[g], cs[g] + nd, q);
+        rhs_from_left<T, HB>(s, cs[g], cs[g] - nd, q);
       }
   }
 
