@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <limits>
 
 #include "api/workspace.hpp"
@@ -29,6 +30,13 @@ struct Entries {
   void (*substitute)(const T* A, std::int32_t n, std::int32_t hb, T* B,
                      std::int32_t block_width, std::int32_t team_size,
                      std::int32_t& status);
+  // The stored cyclic-reduction factor and the solves with it.
+  void (*factor_cr)(T* A, std::int32_t n, std::int32_t hb, T* W,
+                    std::int32_t team_size, std::int32_t& block_size,
+                    std::int32_t& status);
+  void (*solve_factored)(const T* A, std::int32_t n, std::int32_t hb, T* B,
+                         std::int32_t nrhs, const T* W, std::int32_t block_size,
+                         std::int32_t team_size, std::int32_t& status);
 };
 
 // The team a call asks for: 0 or less is every processor the process may
@@ -58,6 +66,17 @@ inline int check_system(std::int32_t n, std::int32_t hb, std::int32_t nrhs,
   return 0;
 }
 
+// The sum of element counts, each at most 2^63 - 1 on its own; the most
+// an int64_t holds when the sum is larger (no size fits it anyway).
+inline std::int64_t sum_elements(std::initializer_list<std::int64_t> parts) {
+  unsigned __int128 sum = 0;
+  for (std::int64_t p : parts) sum += static_cast<unsigned __int128>(p);
+  const auto most = std::numeric_limits<std::int64_t>::max();
+  return sum > static_cast<unsigned __int128>(most)
+             ? most
+             : static_cast<std::int64_t>(sum);
+}
+
 // Where a solve keeps its pieces in the workspace, in elements: the band
 // copy (when ldab is not hb + 1), the right-hand side copy (when several
 // columns are not n apart), then the solver's 2·n·hb.
@@ -66,7 +85,7 @@ struct SolveLayout {
   std::int64_t band = 0;
   std::int64_t rhs = 0;
   std::int64_t solver = 0;
-  std::int64_t total() const { return band + rhs + solver; }
+  std::int64_t total() const { return sum_elements({band, rhs, solver}); }
 };
 
 inline SolveLayout solve_layout(std::int32_t n, std::int32_t hb,

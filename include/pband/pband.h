@@ -163,6 +163,62 @@ PBAND_API int pband_cholesky_solve_z(int32_t n, int32_t hb, int32_t nrhs,
                                      int32_t ldab, pband_complex_double* b,
                                      int32_t ldb, int32_t threads);
 
+/* A stored cyclic-reduction factor, for many solves with one matrix.
+ * pband_factor_* factors A on a team of `threads` threads, as
+ * pband_solve_* would, and keeps what later solves need in the caller's
+ * array `factor` of lfactor elements (pband_factor_workspace_* gives
+ * lfactor; it also names the system, so that a factor of another one is
+ * refused). ab is overwritten by the factored band (padding rows and rows
+ * beyond n untouched when ldab > hb + 1). Status 0; 1 when a pivot failed
+ * (factor is then no factor: solves with it return -6); -i for argument
+ * i, nothing touched; PBAND_OUT_OF_MEMORY.
+ * Arguments: 1 n, 2 hb, 3 ab, 4 ldab, 5 factor, 6 lfactor, 7 threads.
+ * pband_factor_workspace_*: arguments 1 n, 2 hb, 3 ldab; elements, or a
+ * negative status. */
+PBAND_API int64_t pband_factor_workspace_s(int32_t n, int32_t hb, int32_t ldab);
+PBAND_API int pband_factor_s(int32_t n, int32_t hb, float* ab, int32_t ldab,
+                             float* factor, int64_t lfactor, int32_t threads);
+PBAND_API int64_t pband_factor_workspace_d(int32_t n, int32_t hb, int32_t ldab);
+PBAND_API int pband_factor_d(int32_t n, int32_t hb, double* ab, int32_t ldab,
+                             double* factor, int64_t lfactor, int32_t threads);
+PBAND_API int64_t pband_factor_workspace_c(int32_t n, int32_t hb, int32_t ldab);
+PBAND_API int pband_factor_c(int32_t n, int32_t hb, pband_complex_float* ab,
+                             int32_t ldab, pband_complex_float* factor,
+                             int64_t lfactor, int32_t threads);
+PBAND_API int64_t pband_factor_workspace_z(int32_t n, int32_t hb, int32_t ldab);
+PBAND_API int pband_factor_z(int32_t n, int32_t hb, pband_complex_double* ab,
+                             int32_t ldab, pband_complex_double* factor,
+                             int64_t lfactor, int32_t threads);
+
+/* Solves A·X = B with the factor that pband_factor_* left in ab and
+ * factor, on a team of `threads` threads; B is overwritten by X, with the
+ * bits of pband_solve_* of the same system on the factor's team, whatever
+ * team solves. ab and factor are only read. Status 0; -i for argument i
+ * (-6: not a factor of this system), nothing touched;
+ * PBAND_OUT_OF_MEMORY (a copy of B when nrhs > 1 and ldb > n).
+ * Arguments: 1 n, 2 hb, 3 nrhs, 4 ab, 5 ldab, 6 factor, 7 lfactor, 8 b,
+ * 9 ldb, 10 threads. */
+PBAND_API int pband_solve_factored_s(int32_t n, int32_t hb, int32_t nrhs,
+                                     const float* ab, int32_t ldab,
+                                     const float* factor, int64_t lfactor,
+                                     float* b, int32_t ldb, int32_t threads);
+PBAND_API int pband_solve_factored_d(int32_t n, int32_t hb, int32_t nrhs,
+                                     const double* ab, int32_t ldab,
+                                     const double* factor, int64_t lfactor,
+                                     double* b, int32_t ldb, int32_t threads);
+PBAND_API int pband_solve_factored_c(int32_t n, int32_t hb, int32_t nrhs,
+                                     const pband_complex_float* ab,
+                                     int32_t ldab,
+                                     const pband_complex_float* factor,
+                                     int64_t lfactor, pband_complex_float* b,
+                                     int32_t ldb, int32_t threads);
+PBAND_API int pband_solve_factored_z(int32_t n, int32_t hb, int32_t nrhs,
+                                     const pband_complex_double* ab,
+                                     int32_t ldab,
+                                     const pband_complex_double* factor,
+                                     int64_t lfactor, pband_complex_double* b,
+                                     int32_t ldb, int32_t threads);
+
 /* A short English text for a status; static storage, never NULL. */
 PBAND_API const char* pband_status_message(int status);
 

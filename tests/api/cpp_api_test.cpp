@@ -3,7 +3,6 @@
 // pivot is a Result that says so, and the calls give the C interface's
 // bits for every element type.
 #include "pband/pband.hpp"
-
 #include "tests/api/c_api_support.hpp"
 
 namespace pband::test {
@@ -41,6 +40,33 @@ TYPED_TEST(CppApi, CallsGiveTheCInterfaceBits) {
   pband::cholesky_solve(pband::BandView(factor, f.n, f.hb),
                         pband::MatrixView(y, f.n, f.nrhs));
   EXPECT_LT(scaled_residual(f.a, f.n, f.hb, f.b, y, 2), 30.0);
+}
+
+// A stored factor of a const view: the caller's band untouched, each
+// solve with the bits of one solve; a failed factor refuses to solve.
+TYPED_TEST(CppApi, FactorSolvesManyTimes) {
+  using T = TypeParam;
+  CSystem<T> c = c_system<T>(600, 4, 2, 2, 1, 41);
+  CSystem<T> f = c;
+  ASSERT_EQ(c_solve(c, 2), 0);
+  const std::vector<T> band = f.ab;
+  const pband::Factor<T> factor(
+      pband::BandView<const T>(std::span<const T>(f.ab), f.n, f.hb, f.ldab), 2);
+  ASSERT_TRUE(factor.info());
+  EXPECT_TRUE(same_bits(f.ab, band));
+  for (int threads : {1, 2}) {
+    CSystem<T> s = f;
+    factor.solve(pband::MatrixView(s.bb, s.n, s.nrhs, s.ldb), threads);
+    EXPECT_TRUE(same_bits(s.bb, c.bb));
+  }
+  std::vector<T> short_b(f.n - 1);
+  EXPECT_THROW(factor.solve(short_b), std::invalid_argument);
+
+  CSystem<T> bad = c_system<T>(60, 2, 1, 0, 0, 5);
+  bad.ab[0] = T(0);
+  const pband::Factor<T> none(pband::BandView<T>(bad.ab, bad.n, bad.hb));
+  EXPECT_EQ(none.info().info, 1);
+  EXPECT_THROW(none.solve(bad.bb), std::logic_error);
 }
 
 TYPED_TEST(CppApi, BadArgumentsThrowAndFailedPivotsDoNot) {
