@@ -109,9 +109,9 @@ def test_batch_errors():
     ab, _ = stack(3, 30, 2, np.float64, True)
     with pytest.raises(ValueError):
         pband.solveh_banded(ab, rhs((2, 30, 1), np.float64), lower=True)
-    with pytest.raises(ValueError):
+    with pytest.raises(ValueError, match="zero-size"):
         pband.solveh_banded(ab[:0], np.ones(30), lower=True)
-    with pytest.raises(ValueError):
+    with pytest.raises(ValueError, match="not compatible"):
         pband.solveh_banded(ab, rhs((3, 29, 1), np.float64), lower=True)
     # b of (n, 2, 2) is a batch of 2 x 2 right-hand sides, as SciPy reads it
     with pytest.raises(ValueError):
@@ -144,3 +144,42 @@ def test_failed_pivot_names_the_leading_minor_as_scipy():
     bad[0, 3] = -1
     with pytest.raises(np.linalg.LinAlgError, match="^the matrix is not"):
         pband.solveh_banded(bad, np.ones(50), lower=True, overwrite_ab=True)
+
+
+def test_core_refuses_stacks_it_cannot_take():
+    """The compiled batch entry checks the layout it is given."""
+    core = pband._pband
+
+    def stacks(count=3, n=20, dtype=np.float64):
+        ab = np.empty((count, n, 2), dtype=dtype).transpose(0, 2, 1)
+        ab[:, 0], ab[:, 1] = 4.0, 1.0
+        b = np.ones((count, 1, n), dtype=dtype).transpose(0, 2, 1)
+        return ab, b
+
+    ab, b = stacks()
+    info, statuses = core.solve_batch(ab, b, 1)
+    assert info == 0 and statuses.tolist() == [0, 0, 0]
+    # A dimension of one may have any stride: C order is Fortran order.
+    assert core.solve_batch(ab, np.ones((3, 20, 1)), 1)[0] == 0
+    read_only = b.copy(order="K")
+    read_only.flags.writeable = False
+    c_order = np.ascontiguousarray(ab)
+    swapped = ab.astype(ab.dtype.newbyteorder())
+    cases = [
+        ((ab, read_only), ValueError),
+        ((c_order, b), ValueError),                    # rows not adjacent
+        ((ab[0], b[0]), ValueError),                   # not stacks
+        ((ab, b.astype(np.float32)), TypeError),
+        ((ab.astype(int), b.astype(int)), TypeError),
+        ((swapped, b), ValueError),
+        ((ab[:2], b), ValueError),                     # counts differ
+        ((ab, stacks(n=21)[1]), ValueError),           # orders differ
+    ]
+    for args, error in cases:
+        with pytest.raises(error):
+            core.solve_batch(*args, 1)
+    # One band for every system would be overwritten by each: the C
+    # interface's stride check refuses it, and the core passes that on.
+    shared = np.lib.stride_tricks.as_strided(
+        ab, shape=ab.shape, strides=(0,) + ab.strides[1:])
+    assert core.solve_batch(shared, b, 1)[0] == -7

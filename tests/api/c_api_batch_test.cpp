@@ -125,6 +125,7 @@ TYPED_TEST(CApiBatchTest, SmallSystemsAsAloneOnOneThread) {
   expect_as_alone<TypeParam>(37, 90, 3, 2, 1, false, {});
   expect_as_alone<TypeParam>(20, 200, 1, 1, 0, false, {0, 7, 19});
   expect_as_alone<TypeParam>(3, 9, 12, 3, 2, false, {1});
+  expect_as_alone<TypeParam>(1, 300, 2, 1, 0, false, {});
 }
 
 TYPED_TEST(CApiBatchTest, LargeSystemsAsAloneOnTheTeam) {
