@@ -1,8 +1,7 @@
 // What the C interface shares across element types: status texts, the
 // version and the workspace allocation.
-#include <sys/mman.h>
-
 #include <cstdlib>
+#include <sys/mman.h>
 
 #include "api/workspace.hpp"
 #include "pband/pband.h"
@@ -39,13 +38,14 @@ const char* pband_status_message(int status) {
       "argument 3 is invalid",  "argument 4 is invalid",
       "argument 5 is invalid",  "argument 6 is invalid",
       "argument 7 is invalid",  "argument 8 is invalid",
-      "argument 9 is invalid",  "argument 10 is invalid"};
+      "argument 9 is invalid",  "argument 10 is invalid",
+      "argument 11 is invalid", "argument 12 is invalid"};
   if (status == PBAND_SUCCESS) return "success";
   if (status > 0)
     return "the matrix is not positive definite (a pivot was not positive; "
-           "complex: a pivot was zero)";
+           "complex: a pivot was zero; a batch: in at least one system)";
   if (status == PBAND_OUT_OF_MEMORY) return "out of memory for the workspace";
-  if (status >= -10) return invalid[-status - 1];
+  if (status >= -12) return invalid[-status - 1];
   return "unknown status";
 }
 

@@ -2,12 +2,11 @@
 // arrays that the package has already put into its layout (Fortran order,
 // lower band form, one native element type). Each call releases the GIL
 // while it solves.
-#include <pybind11/numpy.h>
-#include <pybind11/pybind11.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <limits>
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
 #include <string>
 
 #include "pband/pband.h"
@@ -17,6 +16,22 @@ namespace py = pybind11;
 namespace {
 
 enum class Type { s, d, c, z };
+
+// The element type of an array, which must be native.
+Type type_of(const py::array& a, const char* name) {
+  const py::dtype t = a.dtype();
+  if (!t.attr("isnative").cast<bool>())
+    throw py::value_error(std::string(name) + ": non-native byte order");
+  const char kind = t.kind();
+  const auto size = t.itemsize();
+  if (kind == 'f' && size == 4) return Type::s;
+  if (kind == 'f' && size == 8) return Type::d;
+  if (kind == 'c' && size == 8) return Type::c;
+  if (kind == 'c' && size == 16) return Type::z;
+  throw py::type_error(std::string(name) +
+                       ": float32, float64, complex64 "
+                       "or complex128 elements are needed");
+}
 
 // The element type of an array, which must be native and Fortran
 // ordered; `rows` and `cols` are its two dimensions.
@@ -29,21 +44,12 @@ Type element_type(const py::array& a, const char* name, bool writable,
     throw py::value_error(std::string(name) + ": read-only array");
   constexpr auto most = py::ssize_t(std::numeric_limits<std::int32_t>::max());
   if (a.shape(0) > most || a.shape(1) > most)
-    throw py::value_error(std::string(name) + ": more than 2^31 - 1 rows "
+    throw py::value_error(std::string(name) +
+                          ": more than 2^31 - 1 rows "
                           "or columns");
   rows = static_cast<std::int32_t>(a.shape(0));
   cols = static_cast<std::int32_t>(a.shape(1));
-  const py::dtype t = a.dtype();
-  if (!t.attr("isnative").cast<bool>())
-    throw py::value_error(std::string(name) + ": non-native byte order");
-  const char kind = t.kind();
-  const auto size = t.itemsize();
-  if (kind == 'f' && size == 4) return Type::s;
-  if (kind == 'f' && size == 8) return Type::d;
-  if (kind == 'c' && size == 8) return Type::c;
-  if (kind == 'c' && size == 16) return Type::z;
-  throw py::type_error(std::string(name) + ": float32, float64, complex64 "
-                       "or complex128 elements are needed");
+  return type_of(a, name);
 }
 
 // Two arrays of one element type: the band and the right-hand sides.
@@ -63,9 +69,13 @@ struct Memory {
   void* ab;
   void* b;
   template <class T>
-  T* a() const { return static_cast<T*>(ab); }
+  T* a() const {
+    return static_cast<T*>(ab);
+  }
   template <class T>
-  T* x() const { return static_cast<T*>(b); }
+  T* x() const {
+    return static_cast<T*>(b);
+  }
 };
 
 // Factor-and-solve by cyclic reduction; returns the C status.
@@ -79,17 +89,15 @@ int solve(py::array ab, py::array b, std::int32_t threads) {
   using Z = pband_complex_double;
   switch (t) {
     case Type::s:
-      return pband_solve_s(n, hb, nrhs, m.a<float>(), rows, m.x<float>(),
-                           ldb, threads);
+      return pband_solve_s(n, hb, nrhs, m.a<float>(), rows, m.x<float>(), ldb,
+                           threads);
     case Type::d:
-      return pband_solve_d(n, hb, nrhs, m.a<double>(), rows, m.x<double>(),
-                           ldb, threads);
+      return pband_solve_d(n, hb, nrhs, m.a<double>(), rows, m.x<double>(), ldb,
+                           threads);
     case Type::c:
-      return pband_solve_c(n, hb, nrhs, m.a<C>(), rows, m.x<C>(), ldb,
-                           threads);
+      return pband_solve_c(n, hb, nrhs, m.a<C>(), rows, m.x<C>(), ldb, threads);
     case Type::z:
-      return pband_solve_z(n, hb, nrhs, m.a<Z>(), rows, m.x<Z>(), ldb,
-                           threads);
+      return pband_solve_z(n, hb, nrhs, m.a<Z>(), rows, m.x<Z>(), ldb, threads);
   }
   return -1;
 }
@@ -108,8 +116,7 @@ int cholesky(py::array ab, std::int32_t threads) {
     case Type::d:
       return pband_cholesky_d(n, hb, m.a<double>(), rows, threads);
     case Type::c:
-      return pband_cholesky_c(n, hb, m.a<pband_complex_float>(), rows,
-                              threads);
+      return pband_cholesky_c(n, hb, m.a<pband_complex_float>(), rows, threads);
     case Type::z:
       return pband_cholesky_z(n, hb, m.a<pband_complex_double>(), rows,
                               threads);
@@ -134,13 +141,92 @@ int cholesky_solve(py::array cb, py::array b, std::int32_t threads) {
       return pband_cholesky_solve_d(n, hb, nrhs, m.a<double>(), rows,
                                     m.x<double>(), ldb, threads);
     case Type::c:
-      return pband_cholesky_solve_c(n, hb, nrhs, m.a<C>(), rows, m.x<C>(),
-                                    ldb, threads);
+      return pband_cholesky_solve_c(n, hb, nrhs, m.a<C>(), rows, m.x<C>(), ldb,
+                                    threads);
     case Type::z:
-      return pband_cholesky_solve_z(n, hb, nrhs, m.a<Z>(), rows, m.x<Z>(),
-                                    ldb, threads);
+      return pband_cholesky_solve_z(n, hb, nrhs, m.a<Z>(), rows, m.x<Z>(), ldb,
+                                    threads);
   }
   return -1;
+}
+
+// One dimension of a stack, in elements: its stride, which must be a
+// whole number of elements.
+std::int64_t element_stride(const py::array& a, int dim, const char* name) {
+  const auto size = static_cast<py::ssize_t>(a.itemsize());
+  if (a.strides(dim) % size != 0)
+    throw py::value_error(std::string(name) + ": unaligned strides");
+  return a.strides(dim) / size;
+}
+
+// A stack (count, rows, cols) whose every matrix is in Fortran order:
+// its element type, its leading dimension and the stride between
+// matrices.
+Type stack_type(const py::array& a, const char* name, std::int64_t& ld,
+                std::int64_t& stride) {
+  if (a.ndim() != 3)
+    throw py::value_error(std::string(name) + ": a 3-D stack is needed");
+  if (!a.writeable())
+    throw py::value_error(std::string(name) + ": read-only array");
+  if (a.shape(1) > 1 && element_stride(a, 1, name) != 1)
+    throw py::value_error(std::string(name) +
+                          ": each matrix must be in "
+                          "Fortran order");
+  ld = a.shape(2) > 1 ? element_stride(a, 2, name) : a.shape(1);
+  stride = a.shape(0) > 1 ? element_stride(a, 0, name) : 0;
+  return type_of(a, name);
+}
+
+// Many systems of one shape; returns (the C status, each system's).
+py::tuple solve_batch(py::array ab, py::array b, std::int32_t threads) {
+  std::int64_t ldab = 0, stride_ab = 0, ldb = 0, stride_b = 0;
+  const Type t = stack_type(ab, "ab", ldab, stride_ab);
+  if (stack_type(b, "b", ldb, stride_b) != t)
+    throw py::type_error("ab and b must have the same element type");
+  constexpr auto most = std::int64_t(std::numeric_limits<std::int32_t>::max());
+  if (ab.shape(0) != b.shape(0) || ab.shape(2) != b.shape(1))
+    throw py::value_error("ab and b must hold as many systems of one order");
+  if (ab.shape(0) > most || ab.shape(1) > most || ab.shape(2) > most ||
+      b.shape(2) > most || ldab > most || ldb > most)
+    throw py::value_error("more than 2^31 - 1 systems, rows or columns");
+  const auto count = static_cast<std::int32_t>(ab.shape(0));
+  const auto n = static_cast<std::int32_t>(ab.shape(2));
+  const auto hb = static_cast<std::int32_t>(ab.shape(1) - 1);
+  const auto nrhs = static_cast<std::int32_t>(b.shape(2));
+  const auto la = static_cast<std::int32_t>(ldab);
+  const auto lb = static_cast<std::int32_t>(std::max<std::int64_t>(ldb, 1));
+  py::array_t<std::int32_t> statuses(count);
+  std::int32_t* each = statuses.mutable_data();
+  const Memory m{ab.mutable_data(), b.mutable_data()};
+  int status = -1;
+  {
+    py::gil_scoped_release unlocked;
+    using C = pband_complex_float;
+    using Z = pband_complex_double;
+    switch (t) {
+      case Type::s:
+        status =
+            pband_solve_batch_s(count, n, hb, nrhs, m.a<float>(), la, stride_ab,
+                                m.x<float>(), lb, stride_b, each, threads);
+        break;
+      case Type::d:
+        status = pband_solve_batch_d(count, n, hb, nrhs, m.a<double>(), la,
+                                     stride_ab, m.x<double>(), lb, stride_b,
+                                     each, threads);
+        break;
+      case Type::c:
+        status =
+            pband_solve_batch_c(count, n, hb, nrhs, m.a<C>(), la, stride_ab,
+                                m.x<C>(), lb, stride_b, each, threads);
+        break;
+      case Type::z:
+        status =
+            pband_solve_batch_z(count, n, hb, nrhs, m.a<Z>(), la, stride_ab,
+                                m.x<Z>(), lb, stride_b, each, threads);
+        break;
+    }
+  }
+  return py::make_tuple(status, statuses);
 }
 
 }  // namespace
@@ -150,6 +236,8 @@ PYBIND11_MODULE(_pband, m) {
   m.def("solve", &solve, py::arg("ab"), py::arg("b"), py::arg("threads"));
   m.def("cholesky", &cholesky, py::arg("ab"), py::arg("threads"));
   m.def("cholesky_solve", &cholesky_solve, py::arg("cb"), py::arg("b"),
+        py::arg("threads"));
+  m.def("solve_batch", &solve_batch, py::arg("ab"), py::arg("b"),
         py::arg("threads"));
   m.def("status_message", &pband_status_message, py::arg("status"));
   m.def("version", &pband_version);

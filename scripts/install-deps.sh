@@ -9,7 +9,9 @@ packages=(cmake ninja-build gcc g++)
 if [ "${1:-}" != "--benchmark" ]; then
   packages+=(clang libgtest-dev liblapack-dev libblas-dev valgrind pkg-config
              python3-dev python3-pybind11 pybind11-dev python3-numpy
-             python3-scipy python3-pytest)
+             python3-scipy python3-pytest python3-venv python3-pip
+             python3-setuptools python3-wheel python3-build python3-mypy
+             python3-threadpoolctl)
 fi
 missing=()
 for p in "${packages[@]}"; do

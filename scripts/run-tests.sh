@@ -2,7 +2,8 @@
 # Installs what is missing, then builds and runs every test: the optimised
 # build (with the benchmark under valgrind, the examples, and the
 # installed package used from outside, Python tests against SciPy
-# included), AddressSanitizer + UndefinedBehaviorSanitizer, ThreadSanitizer
+# included, the Python package pip-installed and tested the same way),
+# AddressSanitizer + UndefinedBehaviorSanitizer, ThreadSanitizer
 # on the threaded subsystems, and a clang build with a static libpband,
 # installed and used from outside as well.
 set -euo pipefail
@@ -25,6 +26,8 @@ for preset in release asan-ubsan tsan; do
   if [ "$preset" = release ]; then
     echo "=== release: installed package ==="
     scripts/check-install.sh build/release
+    echo "=== release: pip install ==="
+    scripts/check-pip.sh build/release
   fi
   echo "=== $preset: $((SECONDS - start)) s ==="
 done

@@ -219,6 +219,44 @@ PBAND_API int pband_solve_factored_z(int32_t n, int32_t hb, int32_t nrhs,
                                      int64_t lfactor, pband_complex_double* b,
                                      int32_t ldb, int32_t threads);
 
+/* Solves count independent systems of one band shape: system k
+ * (0-based) has its band at ab + k*stride_ab and its right-hand sides at
+ * b + k*stride_b, both laid out as for pband_solve_*, and its status, as
+ * pband_solve_* would return it, in statuses[k]. A failed system does not
+ * stop the others. Small systems (n*(hb+1) below 2^17) are solved whole,
+ * one per thread of the team at a time, each with the bits pband_solve_*
+ * gives it with threads = 1; larger ones one after another, each on the
+ * whole team, with the bits of pband_solve_* with these threads.
+ * Returns 0 when every system succeeded; else the first failed system
+ * (1-based), as LAPACK's info; -i for an invalid argument i (nothing
+ * touched, statuses neither); PBAND_OUT_OF_MEMORY (nothing touched).
+ * Strides are in elements; with count > 1, stride_ab >= ldab*n and
+ * stride_b >= ldb*nrhs when n > 0 (systems may not overlap).
+ * Arguments: 1 count, 2 n, 3 hb, 4 nrhs, 5 ab, 6 ldab, 7 stride_ab, 8 b,
+ * 9 ldb, 10 stride_b, 11 statuses, 12 threads. */
+PBAND_API int pband_solve_batch_s(int32_t count, int32_t n, int32_t hb,
+                                  int32_t nrhs, float* ab, int32_t ldab,
+                                  int64_t stride_ab, float* b, int32_t ldb,
+                                  int64_t stride_b, int32_t* statuses,
+                                  int32_t threads);
+PBAND_API int pband_solve_batch_d(int32_t count, int32_t n, int32_t hb,
+                                  int32_t nrhs, double* ab, int32_t ldab,
+                                  int64_t stride_ab, double* b, int32_t ldb,
+                                  int64_t stride_b, int32_t* statuses,
+                                  int32_t threads);
+PBAND_API int pband_solve_batch_c(int32_t count, int32_t n, int32_t hb,
+                                  int32_t nrhs, pband_complex_float* ab,
+                                  int32_t ldab, int64_t stride_ab,
+                                  pband_complex_float* b, int32_t ldb,
+                                  int64_t stride_b, int32_t* statuses,
+                                  int32_t threads);
+PBAND_API int pband_solve_batch_z(int32_t count, int32_t n, int32_t hb,
+                                  int32_t nrhs, pband_complex_double* ab,
+                                  int32_t ldab, int64_t stride_ab,
+                                  pband_complex_double* b, int32_t ldb,
+                                  int64_t stride_b, int32_t* statuses,
+                                  int32_t threads);
+
 /* A short English text for a status; static storage, never NULL. */
 PBAND_API const char* pband_status_message(int status);
 

@@ -61,7 +61,7 @@ def scaled_residual(dense, x, b, dtype):
 @pytest.mark.parametrize("dtype", REAL)
 @pytest.mark.parametrize("lower", [False, True])
 @pytest.mark.parametrize("hb", [0, 1, 2, 7])
-@pytest.mark.parametrize("bshape", [(), (3,), (2, 2)])
+@pytest.mark.parametrize("bshape", [(), (3,)])
 @pytest.mark.parametrize("order", ["C", "F"])
 def test_solveh_banded_as_scipy(dtype, lower, hb, bshape, order):
     n = 157
@@ -152,9 +152,10 @@ def test_errors_as_scipy():
         with pytest.raises(error):
             pband.solveh_banded(a, b, lower=True)
     # Where SciPy's answer is not an error worth copying: a 1-D band, an
-    # empty one, a scalar right-hand side, a band of three dimensions.
+    # empty one, a scalar right-hand side; and a stack of bands whose
+    # order is not b's.
     for a, b in [(np.ones(8), np.ones(8)), (np.ones((0, 8)), np.ones(8)),
-                 (ab, np.float64(1)), (np.ones((3, 8, 1)), np.ones(1))]:
+                 (ab, np.float64(1)), (np.ones((3, 8, 1)), np.ones(2))]:
         with pytest.raises(ValueError):
             pband.solveh_banded(a, b, lower=True)
     with pytest.raises(ValueError):

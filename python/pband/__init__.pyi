@@ -1,0 +1,53 @@
+# Types of the pband package's public functions.
+from typing import Any
+
+import numpy as np
+import numpy.typing as npt
+from numpy.linalg import LinAlgError as LinAlgError
+
+__all__ = [
+    "solveh_banded",
+    "solve_symmetric_banded",
+    "cholesky_banded",
+    "cho_solve_banded",
+    "get_num_threads",
+    "set_num_threads",
+    "LinAlgError",
+]
+__version__: str
+
+def solveh_banded(
+    ab: npt.ArrayLike,
+    b: npt.ArrayLike,
+    overwrite_ab: bool = ...,
+    overwrite_b: bool = ...,
+    lower: bool = ...,
+    check_finite: bool = ...,
+    threads: int | None = ...,
+) -> npt.NDArray[Any]: ...
+def solve_symmetric_banded(
+    ab: npt.ArrayLike,
+    b: npt.ArrayLike,
+    *,
+    lower: bool = ...,
+    overwrite_ab: bool = ...,
+    overwrite_b: bool = ...,
+    check_finite: bool = ...,
+    threads: int | None = ...,
+) -> npt.NDArray[Any]: ...
+def cholesky_banded(
+    ab: npt.ArrayLike,
+    overwrite_ab: bool = ...,
+    lower: bool = ...,
+    check_finite: bool = ...,
+    threads: int | None = ...,
+) -> npt.NDArray[np.floating[Any]]: ...
+def cho_solve_banded(
+    cb_and_lower: tuple[npt.ArrayLike, bool],
+    b: npt.ArrayLike,
+    overwrite_b: bool = ...,
+    check_finite: bool = ...,
+    threads: int | None = ...,
+) -> npt.NDArray[np.floating[Any]]: ...
+def get_num_threads() -> int: ...
+def set_num_threads(threads: int | None) -> None: ...
