@@ -12,42 +12,41 @@
 
 // L: s, d, c or z; C: the element type of the C header; T: ours;
 // SUFFIX: the library's ending for T (r4, r8, c8, c16).
-#define PBAND_C_API_MEMBERS(L, C, T, SUFFIX)                                 \
-  namespace {                                                                \
-  constexpr pband::api::Entries<T> entries_##L{                              \
-      &pband::solve_band_system_team_##SUFFIX,                               \
-      &pband::band_factor_team_##SUFFIX,                                     \
-      &pband::band_substitute_team_##SUFFIX};                                \
-  T* ours_##L(C* p) { return reinterpret_cast<T*>(p); }                      \
-  const T* ours_##L(const C* p) { return reinterpret_cast<const T*>(p); }    \
-  }                                                                          \
-  extern "C" {                                                               \
-  int pband_solve_##L(int32_t n, int32_t hb, int32_t nrhs, C* ab,            \
-                      int32_t ldab, C* b, int32_t ldb, int32_t threads) {    \
-    return pband::api::solve(entries_##L, n, hb, nrhs, ours_##L(ab), ldab,   \
-                             ours_##L(b), ldb, threads);                     \
-  }                                                                          \
-  int64_t pband_solve_workspace_##L(int32_t n, int32_t hb, int32_t nrhs,     \
-                                    int32_t ldab, int32_t ldb) {             \
-    return pband::api::solve_workspace<T>(n, hb, nrhs, ldab, ldb);           \
-  }                                                                          \
-  int pband_solve_work_##L(int32_t n, int32_t hb, int32_t nrhs, C* ab,       \
-                           int32_t ldab, C* b, int32_t ldb, int32_t threads, \
-                           C* work, int64_t lwork) {                         \
-    return pband::api::solve_work(entries_##L, n, hb, nrhs, ours_##L(ab),    \
-                                  ldab, ours_##L(b), ldb, threads,           \
-                                  ours_##L(work), lwork);                    \
-  }                                                                          \
-  int pband_cholesky_##L(int32_t n, int32_t hb, C* ab, int32_t ldab,         \
-                         int32_t threads) {                                  \
-    return pband::api::cholesky(entries_##L, n, hb, ours_##L(ab), ldab,      \
-                                threads);                                    \
-  }                                                                          \
-  int pband_cholesky_solve_##L(int32_t n, int32_t hb, int32_t nrhs,          \
-                               const C* ab, int32_t ldab, C* b, int32_t ldb, \
-                               int32_t threads) {                            \
-    return pband::api::cholesky_solve(entries_##L, n, hb, nrhs,              \
-                                      ours_##L(ab), ldab, ours_##L(b), ldb,  \
-                                      threads);                              \
-  }                                                                          \
+#define PBAND_C_API_MEMBERS(L, C, T, SUFFIX)                                  \
+  namespace {                                                                 \
+  constexpr pband::api::Entries<T> entries_##L{                               \
+      &pband::solve_band_system_team_##SUFFIX,                                \
+      &pband::band_factor_team_##SUFFIX,                                      \
+      &pband::band_substitute_team_##SUFFIX};                                 \
+  T* ours_##L(C* p) { return reinterpret_cast<T*>(p); }                       \
+  const T* ours_##L(const C* p) { return reinterpret_cast<const T*>(p); }     \
+  }                                                                           \
+  extern "C" {                                                                \
+  int pband_solve_##L(int32_t n, int32_t hb, int32_t nrhs, C* ab,             \
+                      int32_t ldab, C* b, int32_t ldb, int32_t threads) {     \
+    return pband::api::solve(entries_##L, n, hb, nrhs, ours_##L(ab), ldab,    \
+                             ours_##L(b), ldb, threads);                      \
+  }                                                                           \
+  int64_t pband_solve_workspace_##L(int32_t n, int32_t hb, int32_t nrhs,      \
+                                    int32_t ldab, int32_t ldb) {              \
+    return pband::api::solve_workspace<T>(n, hb, nrhs, ldab, ldb);            \
+  }                                                                           \
+  int pband_solve_work_##L(int32_t n, int32_t hb, int32_t nrhs, C* ab,        \
+                           int32_t ldab, C* b, int32_t ldb, int32_t threads,  \
+                           C* work, int64_t lwork) {                          \
+    return pband::api::solve_work(entries_##L, n, hb, nrhs, ours_##L(ab),     \
+                                  ldab, ours_##L(b), ldb, threads,            \
+                                  ours_##L(work), lwork);                     \
+  }                                                                           \
+  int pband_cholesky_##L(int32_t n, int32_t hb, C* ab, int32_t ldab,          \
+                         int32_t threads) {                                   \
+    return pband::api::cholesky(entries_##L, n, hb, ours_##L(ab), ldab,       \
+                                threads);                                     \
+  }                                                                           \
+  int pband_cholesky_solve_##L(int32_t n, int32_t hb, int32_t nrhs,           \
+                               const C* ab, int32_t ldab, C* b, int32_t ldb,  \
+                               int32_t threads) {                             \
+    return pband::api::cholesky_solve(entries_##L, n, hb, nrhs, ours_##L(ab), \
+                                      ldab, ours_##L(b), ldb, threads);       \
+  }                                                                           \
   }

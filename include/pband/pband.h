@@ -89,26 +89,21 @@ PBAND_API int pband_solve_z(int32_t n, int32_t hb, int32_t nrhs,
  * arguments (0 is possible), or a negative status: -1 … -7 as for
  * pband_solve_*, PBAND_OUT_OF_MEMORY when the size does not fit the
  * address space. The array pointers are not needed to ask. */
-PBAND_API int64_t pband_solve_workspace_s(int32_t n, int32_t hb,
-                                          int32_t nrhs, int32_t ldab,
-                                          int32_t ldb);
-PBAND_API int64_t pband_solve_workspace_d(int32_t n, int32_t hb,
-                                          int32_t nrhs, int32_t ldab,
-                                          int32_t ldb);
-PBAND_API int64_t pband_solve_workspace_c(int32_t n, int32_t hb,
-                                          int32_t nrhs, int32_t ldab,
-                                          int32_t ldb);
-PBAND_API int64_t pband_solve_workspace_z(int32_t n, int32_t hb,
-                                          int32_t nrhs, int32_t ldab,
-                                          int32_t ldb);
+PBAND_API int64_t pband_solve_workspace_s(int32_t n, int32_t hb, int32_t nrhs,
+                                          int32_t ldab, int32_t ldb);
+PBAND_API int64_t pband_solve_workspace_d(int32_t n, int32_t hb, int32_t nrhs,
+                                          int32_t ldab, int32_t ldb);
+PBAND_API int64_t pband_solve_workspace_c(int32_t n, int32_t hb, int32_t nrhs,
+                                          int32_t ldab, int32_t ldb);
+PBAND_API int64_t pband_solve_workspace_z(int32_t n, int32_t hb, int32_t nrhs,
+                                          int32_t ldab, int32_t ldb);
 
 /* pband_solve_* in the caller's workspace of lwork elements, which it
  * overwrites; no allocation. Arguments 9 work (may be NULL when the size
  * is 0), 10 lwork (at least the size pband_solve_workspace_* gives). */
-PBAND_API int pband_solve_work_s(int32_t n, int32_t hb, int32_t nrhs,
-                                 float* ab, int32_t ldab, float* b,
-                                 int32_t ldb, int32_t threads, float* work,
-                                 int64_t lwork);
+PBAND_API int pband_solve_work_s(int32_t n, int32_t hb, int32_t nrhs, float* ab,
+                                 int32_t ldab, float* b, int32_t ldb,
+                                 int32_t threads, float* work, int64_t lwork);
 PBAND_API int pband_solve_work_d(int32_t n, int32_t hb, int32_t nrhs,
                                  double* ab, int32_t ldab, double* b,
                                  int32_t ldb, int32_t threads, double* work,
@@ -133,16 +128,14 @@ PBAND_API int pband_solve_work_z(int32_t n, int32_t hb, int32_t nrhs,
  * beyond n and padding rows are never touched. n < 2^31 - 1. Allocates
  * a copy of the band only when ldab > hb + 1 and hb < n.
  * Arguments: 1 n, 2 hb, 3 ab, 4 ldab, 5 threads. */
-PBAND_API int pband_cholesky_s(int32_t n, int32_t hb, float* ab,
-                               int32_t ldab, int32_t threads);
-PBAND_API int pband_cholesky_d(int32_t n, int32_t hb, double* ab,
-                               int32_t ldab, int32_t threads);
-PBAND_API int pband_cholesky_c(int32_t n, int32_t hb,
-                               pband_complex_float* ab, int32_t ldab,
+PBAND_API int pband_cholesky_s(int32_t n, int32_t hb, float* ab, int32_t ldab,
                                int32_t threads);
-PBAND_API int pband_cholesky_z(int32_t n, int32_t hb,
-                               pband_complex_double* ab, int32_t ldab,
+PBAND_API int pband_cholesky_d(int32_t n, int32_t hb, double* ab, int32_t ldab,
                                int32_t threads);
+PBAND_API int pband_cholesky_c(int32_t n, int32_t hb, pband_complex_float* ab,
+                               int32_t ldab, int32_t threads);
+PBAND_API int pband_cholesky_z(int32_t n, int32_t hb, pband_complex_double* ab,
+                               int32_t ldab, int32_t threads);
 
 /* Solves L·Lᵀ·X = B with L from pband_cholesky_* (or LAPACK's ?pbtrf,
  * lower, real types); B is overwritten by X. L is only read. A zero on
@@ -152,8 +145,8 @@ PBAND_API int pband_cholesky_solve_s(int32_t n, int32_t hb, int32_t nrhs,
                                      const float* ab, int32_t ldab, float* b,
                                      int32_t ldb, int32_t threads);
 PBAND_API int pband_cholesky_solve_d(int32_t n, int32_t hb, int32_t nrhs,
-                                     const double* ab, int32_t ldab,
-                                     double* b, int32_t ldb, int32_t threads);
+                                     const double* ab, int32_t ldab, double* b,
+                                     int32_t ldb, int32_t threads);
 PBAND_API int pband_cholesky_solve_c(int32_t n, int32_t hb, int32_t nrhs,
                                      const pband_complex_float* ab,
                                      int32_t ldab, pband_complex_float* b,
