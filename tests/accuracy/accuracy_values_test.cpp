@@ -124,10 +124,28 @@ TYPED_TEST(AccuracyValues, CppHeader) {
   y = b;
   pband::residual(a, x, MatrixView<T>(std::span<T>(y), s.n, s.nrhs));
   EXPECT_EQ(y, r);
-  EXPECT_THROW(pband::multiply(a, x, MatrixView<T>(std::span<T>(y), 49, 2)),
+  EXPECT_THROW(pband::multiply(a, x, MatrixView<T>(std::span<T>(y), 49, 2, 50)),
                std::invalid_argument);
   EXPECT_THROW(pband::multiply(a, x, MatrixView<T>(std::span<T>(y), 50, 1)),
                std::invalid_argument);
+  // Each view whose shape does not fit, for multiply and residual.
+  std::vector<T> z(s.bb.size());
+  const std::span<T> ys(z), rs(z);
+  const MatrixView<const T> x49(std::span<const T>(s.bb), 49, 2, s.ldb);
+  const MatrixView<const T> x1(std::span<const T>(s.bb), 50, 1, s.ldb);
+  EXPECT_THROW(pband::multiply(a, x49, MatrixView<T>(ys, 50, 2)),
+               std::invalid_argument);
+  EXPECT_THROW(pband::residual(a, x49, x, MatrixView<T>(rs, 50, 2)),
+               std::invalid_argument);
+  EXPECT_THROW(pband::residual(a, x, x49, MatrixView<T>(rs, 50, 2)),
+               std::invalid_argument);
+  EXPECT_THROW(pband::residual(a, x, x1, MatrixView<T>(rs, 50, 2)),
+               std::invalid_argument);
+  EXPECT_THROW(pband::residual(a, x, x, MatrixView<T>(rs, 49, 2, 50)),
+               std::invalid_argument);
+  EXPECT_THROW(pband::residual(a, x, x, MatrixView<T>(rs, 50, 1)),
+               std::invalid_argument);
+  EXPECT_EQ(z, std::vector<T>(z.size(), T(0))) << "output written";
 }
 
 }  // namespace
