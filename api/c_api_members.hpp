@@ -5,7 +5,9 @@
 #include <complex>
 #include <cstdint>
 
+#include "accuracy/band_accuracy.hpp"
 #include "api/c_api.hpp"
+#include "api/c_api_accuracy.hpp"
 #include "api/factor_api.hpp"
 #include "bandlib/band_library.hpp"
 #include "pband/pband.h"
@@ -21,6 +23,8 @@
       &pband::band_substitute_team_##SUFFIX,                                  \
       &pband::factor_band_system_##SUFFIX,                                    \
       &pband::solve_band_system_factored_##SUFFIX};                           \
+  constexpr pband::api::AccuracyEntries<T> tools_##L{                         \
+      &pband::band_norm1_##SUFFIX, &pband::band_product_##SUFFIX};            \
   T* ours_##L(C* p) { return reinterpret_cast<T*>(p); }                       \
   const T* ours_##L(const C* p) { return reinterpret_cast<const T*>(p); }     \
   }                                                                           \
@@ -67,5 +71,23 @@
     return pband::api::solve_factored(entries_##L, n, hb, nrhs, ours_##L(ab), \
                                       ldab, ours_##L(factor), lfactor,        \
                                       ours_##L(b), ldb, threads);             \
+  }                                                                           \
+  int pband_norm1_##L(int32_t n, int32_t hb, const C* ab, int32_t ldab,       \
+                      pband::RealOf<T>* anorm, int32_t threads) {             \
+    return pband::api::norm1(tools_##L, n, hb, ours_##L(ab), ldab, anorm,     \
+                             threads);                                        \
+  }                                                                           \
+  int pband_multiply_##L(int32_t n, int32_t hb, int32_t nrhs, const C* ab,    \
+                         int32_t ldab, const C* x, int32_t ldx, C* y,         \
+                         int32_t ldy, int32_t threads) {                      \
+    return pband::api::multiply(tools_##L, n, hb, nrhs, ours_##L(ab), ldab,   \
+                                ours_##L(x), ldx, ours_##L(y), ldy, threads); \
+  }                                                                           \
+  int pband_residual_##L(int32_t n, int32_t hb, int32_t nrhs, const C* ab,    \
+                         int32_t ldab, const C* x, int32_t ldx, const C* b,   \
+                         int32_t ldb, C* r, int32_t ldr, int32_t threads) {   \
+    return pband::api::residual(tools_##L, n, hb, nrhs, ours_##L(ab), ldab,   \
+                                ours_##L(x), ldx, ours_##L(b), ldb,           \
+                                ours_##L(r), ldr, threads);                   \
   }                                                                           \
   }

@@ -19,6 +19,7 @@
 #include "bandlib/band_library.hpp"
 #include "bench/harness.hpp"
 #include "bench/lapack_provider.hpp"
+#include "bench/residual_timing.hpp"
 #include "driver/benchmark.hpp"
 #include "runtime/runtime.hpp"
 #include "solver/band_solver.hpp"
@@ -36,6 +37,7 @@ struct Options {
   bool sweep = true;
   bool sweep_openblas = true;
   bool overhead = true;
+  bool residual = true;
   double sweep_budget = 1.0;
   std::string libdir = "/usr/lib/x86_64-linux-gnu";
   std::string data_dir;
@@ -59,7 +61,7 @@ void usage() {
       "  --sweep-n LIST      sizes of the sweep (10000,...,2000000)\n"
       "  --nb-list LIST      block widths tried for the band library"
       " (16,64,256,1024,4096)\n"
-      "  --no-main --no-nb-sweep --no-sweep --no-overhead\n"
+      "  --no-main --no-nb-sweep --no-sweep --no-overhead --no-residual\n"
       "  --no-sweep-openblas leave OpenBLAS out of the sweep\n"
       "  --libdir DIR        where Debian's lapack/, blas/ and\n"
       "                      openblas-pthread/ folders are\n"
@@ -135,6 +137,8 @@ std::optional<Options> parse(int argc, char** argv) {
       o.sweep_openblas = false;
     } else if (a == "--no-overhead") {
       o.overhead = false;
+    } else if (a == "--no-residual") {
+      o.residual = false;
     } else if (a == "--libdir") {
       const char* v = value();
       ok = v != nullptr;
@@ -610,6 +614,7 @@ int run(const Options& o) {
     if (p.usable()) usable.push_back(p);
 
   if (o.overhead) measure_overhead(o, teams);
+  if (o.residual) failures += time_residual(providers[0], teams, o.reps);
 
   const std::int32_t n = 2000000, hb = 8;
   TeamData data;

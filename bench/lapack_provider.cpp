@@ -85,6 +85,7 @@ LapackProvider load_lapack_provider(const std::string& name,
     p.error = "spbsv_/dpbsv_ not found in " + libraries.back();
     return p;
   }
+  p.dsbmv = reinterpret_cast<SbmvR8>(dlsym(handle, "dsbmv_"));
   p.spbsv_file = file_of(reinterpret_cast<void*>(p.spbsv));
   p.dpbsv_file = file_of(reinterpret_cast<void*>(p.dpbsv));
   p.loaded = namespace_files(handle);

@@ -17,10 +17,17 @@ using PbsvR8 = void (*)(const char* uplo, const int* n, const int* kd,
                         double* b, const int* ldb, int* info,
                         std::size_t uplo_len);
 
+// y := alpha·A·x + beta·y, A symmetric in band storage (BLAS dsbmv).
+using SbmvR8 = void (*)(const char* uplo, const int* n, const int* k,
+                        const double* alpha, const double* a, const int* lda,
+                        const double* x, const int* incx, const double* beta,
+                        double* y, const int* incy, std::size_t uplo_len);
+
 struct LapackProvider {
   std::string name;
   PbsvR4 spbsv = nullptr;
   PbsvR8 dpbsv = nullptr;
+  SbmvR8 dsbmv = nullptr;  // from the provider's BLAS; null when absent
   // File in which dladdr finds each resolved symbol (after realpath).
   std::string spbsv_file;
   std::string dpbsv_file;
@@ -35,8 +42,8 @@ struct LapackProvider {
 };
 
 // Loads `libraries` in order (dependencies first, LAPACK last) into one new
-// namespace with RTLD_NOW | RTLD_LOCAL and resolves spbsv_ and dpbsv_ from
-// the last. With a positive `threads`, a library that offers
+// namespace with RTLD_NOW | RTLD_LOCAL and resolves spbsv_ and dpbsv_ (and
+// dsbmv_, through the BLAS it depends on) from the last. With a positive `threads`, a library that offers
 // openblas_set_num_threads is set to it. Never unloads anything.
 LapackProvider load_lapack_provider(const std::string& name,
                                     const std::vector<std::string>& libraries,

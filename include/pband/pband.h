@@ -1,6 +1,7 @@
 /* pband: parallel solution of symmetric positive definite band systems
  * A·X = B by block cyclic reduction, and a natural-order band Cholesky
- * factorization, in four element types. C99 interface; docs/api.md says
+ * factorization, in four element types, with the norm, product and
+ * residual that judge a solution. C99 interface; docs/api.md says
  * what each call promises.
  *
  * Storage is LAPACK's lower band form: column-major, column j (0-based)
@@ -89,26 +90,21 @@ PBAND_API int pband_solve_z(int32_t n, int32_t hb, int32_t nrhs,
  * arguments (0 is possible), or a negative status: -1 … -7 as for
  * pband_solve_*, PBAND_OUT_OF_MEMORY when the size does not fit the
  * address space. The array pointers are not needed to ask. */
-PBAND_API int64_t pband_solve_workspace_s(int32_t n, int32_t hb,
-                                          int32_t nrhs, int32_t ldab,
-                                          int32_t ldb);
-PBAND_API int64_t pband_solve_workspace_d(int32_t n, int32_t hb,
-                                          int32_t nrhs, int32_t ldab,
-                                          int32_t ldb);
-PBAND_API int64_t pband_solve_workspace_c(int32_t n, int32_t hb,
-                                          int32_t nrhs, int32_t ldab,
-                                          int32_t ldb);
-PBAND_API int64_t pband_solve_workspace_z(int32_t n, int32_t hb,
-                                          int32_t nrhs, int32_t ldab,
-                                          int32_t ldb);
+PBAND_API int64_t pband_solve_workspace_s(int32_t n, int32_t hb, int32_t nrhs,
+                                          int32_t ldab, int32_t ldb);
+PBAND_API int64_t pband_solve_workspace_d(int32_t n, int32_t hb, int32_t nrhs,
+                                          int32_t ldab, int32_t ldb);
+PBAND_API int64_t pband_solve_workspace_c(int32_t n, int32_t hb, int32_t nrhs,
+                                          int32_t ldab, int32_t ldb);
+PBAND_API int64_t pband_solve_workspace_z(int32_t n, int32_t hb, int32_t nrhs,
+                                          int32_t ldab, int32_t ldb);
 
 /* pband_solve_* in the caller's workspace of lwork elements, which it
  * overwrites; no allocation. Arguments 9 work (may be NULL when the size
  * is 0), 10 lwork (at least the size pband_solve_workspace_* gives). */
-PBAND_API int pband_solve_work_s(int32_t n, int32_t hb, int32_t nrhs,
-                                 float* ab, int32_t ldab, float* b,
-                                 int32_t ldb, int32_t threads, float* work,
-                                 int64_t lwork);
+PBAND_API int pband_solve_work_s(int32_t n, int32_t hb, int32_t nrhs, float* ab,
+                                 int32_t ldab, float* b, int32_t ldb,
+                                 int32_t threads, float* work, int64_t lwork);
 PBAND_API int pband_solve_work_d(int32_t n, int32_t hb, int32_t nrhs,
                                  double* ab, int32_t ldab, double* b,
                                  int32_t ldb, int32_t threads, double* work,
@@ -133,16 +129,14 @@ PBAND_API int pband_solve_work_z(int32_t n, int32_t hb, int32_t nrhs,
  * beyond n and padding rows are never touched. n < 2^31 - 1. Allocates
  * a copy of the band only when ldab > hb + 1 and hb < n.
  * Arguments: 1 n, 2 hb, 3 ab, 4 ldab, 5 threads. */
-PBAND_API int pband_cholesky_s(int32_t n, int32_t hb, float* ab,
-                               int32_t ldab, int32_t threads);
-PBAND_API int pband_cholesky_d(int32_t n, int32_t hb, double* ab,
-                               int32_t ldab, int32_t threads);
-PBAND_API int pband_cholesky_c(int32_t n, int32_t hb,
-                               pband_complex_float* ab, int32_t ldab,
+PBAND_API int pband_cholesky_s(int32_t n, int32_t hb, float* ab, int32_t ldab,
                                int32_t threads);
-PBAND_API int pband_cholesky_z(int32_t n, int32_t hb,
-                               pband_complex_double* ab, int32_t ldab,
+PBAND_API int pband_cholesky_d(int32_t n, int32_t hb, double* ab, int32_t ldab,
                                int32_t threads);
+PBAND_API int pband_cholesky_c(int32_t n, int32_t hb, pband_complex_float* ab,
+                               int32_t ldab, int32_t threads);
+PBAND_API int pband_cholesky_z(int32_t n, int32_t hb, pband_complex_double* ab,
+                               int32_t ldab, int32_t threads);
 
 /* Solves L·Lᵀ·X = B with L from pband_cholesky_* (or LAPACK's ?pbtrf,
  * lower, real types); B is overwritten by X. L is only read. A zero on
@@ -152,8 +146,8 @@ PBAND_API int pband_cholesky_solve_s(int32_t n, int32_t hb, int32_t nrhs,
                                      const float* ab, int32_t ldab, float* b,
                                      int32_t ldb, int32_t threads);
 PBAND_API int pband_cholesky_solve_d(int32_t n, int32_t hb, int32_t nrhs,
-                                     const double* ab, int32_t ldab,
-                                     double* b, int32_t ldb, int32_t threads);
+                                     const double* ab, int32_t ldab, double* b,
+                                     int32_t ldb, int32_t threads);
 PBAND_API int pband_cholesky_solve_c(int32_t n, int32_t hb, int32_t nrhs,
                                      const pband_complex_float* ab,
                                      int32_t ldab, pband_complex_float* b,
@@ -256,6 +250,76 @@ PBAND_API int pband_solve_batch_z(int32_t count, int32_t n, int32_t hb,
                                   pband_complex_double* b, int32_t ldb,
                                   int64_t stride_b, int32_t* statuses,
                                   int32_t threads);
+
+/* anorm := the 1-norm of A (its infinity-norm too, A being symmetric),
+ * as LAPACK's ?lansb('1', 'L', ...): the largest column sum of |a(i,j)|,
+ * the modulus for complex values. A NaN in the band gives a NaN; n = 0
+ * gives 0. Each column is summed in one fixed order, so every team gives
+ * the same bits. Nothing is allocated.
+ * Arguments: 1 n, 2 hb, 3 ab, 4 ldab, 5 anorm, 6 threads. */
+PBAND_API int pband_norm1_s(int32_t n, int32_t hb, const float* ab,
+                            int32_t ldab, float* anorm, int32_t threads);
+PBAND_API int pband_norm1_d(int32_t n, int32_t hb, const double* ab,
+                            int32_t ldab, double* anorm, int32_t threads);
+PBAND_API int pband_norm1_c(int32_t n, int32_t hb,
+                            const pband_complex_float* ab, int32_t ldab,
+                            float* anorm, int32_t threads);
+PBAND_API int pband_norm1_z(int32_t n, int32_t hb,
+                            const pband_complex_double* ab, int32_t ldab,
+                            double* anorm, int32_t threads);
+
+/* Y := A·X for nrhs columns (complex: complex symmetric, nothing
+ * conjugated). Each element of Y is summed in one fixed order, so every
+ * team gives the same bits. y must not overlap ab or x; rows of Y beyond
+ * n (ldy > n) are never touched. Nothing is allocated.
+ * Arguments: 1 n, 2 hb, 3 nrhs, 4 ab, 5 ldab, 6 x, 7 ldx, 8 y, 9 ldy,
+ * 10 threads. */
+PBAND_API int pband_multiply_s(int32_t n, int32_t hb, int32_t nrhs,
+                               const float* ab, int32_t ldab, const float* x,
+                               int32_t ldx, float* y, int32_t ldy,
+                               int32_t threads);
+PBAND_API int pband_multiply_d(int32_t n, int32_t hb, int32_t nrhs,
+                               const double* ab, int32_t ldab, const double* x,
+                               int32_t ldx, double* y, int32_t ldy,
+                               int32_t threads);
+PBAND_API int pband_multiply_c(int32_t n, int32_t hb, int32_t nrhs,
+                               const pband_complex_float* ab, int32_t ldab,
+                               const pband_complex_float* x, int32_t ldx,
+                               pband_complex_float* y, int32_t ldy,
+                               int32_t threads);
+PBAND_API int pband_multiply_z(int32_t n, int32_t hb, int32_t nrhs,
+                               const pband_complex_double* ab, int32_t ldab,
+                               const pband_complex_double* x, int32_t ldx,
+                               pband_complex_double* y, int32_t ldy,
+                               int32_t threads);
+
+/* R := B - A·X for nrhs columns, each element from b(i) subtracting
+ * a(i,k)·x(k) for k increasing, so every team gives the same bits. r may
+ * be b itself (r == b with ldr == ldb: the residual in place; r == b with
+ * another ldr is -11); any other overlap of r with ab, x or b is the
+ * caller's fault. Nothing is allocated.
+ * Arguments: 1 n, 2 hb, 3 nrhs, 4 ab, 5 ldab, 6 x, 7 ldx, 8 b, 9 ldb,
+ * 10 r, 11 ldr, 12 threads. */
+PBAND_API int pband_residual_s(int32_t n, int32_t hb, int32_t nrhs,
+                               const float* ab, int32_t ldab, const float* x,
+                               int32_t ldx, const float* b, int32_t ldb,
+                               float* r, int32_t ldr, int32_t threads);
+PBAND_API int pband_residual_d(int32_t n, int32_t hb, int32_t nrhs,
+                               const double* ab, int32_t ldab, const double* x,
+                               int32_t ldx, const double* b, int32_t ldb,
+                               double* r, int32_t ldr, int32_t threads);
+PBAND_API int pband_residual_c(int32_t n, int32_t hb, int32_t nrhs,
+                               const pband_complex_float* ab, int32_t ldab,
+                               const pband_complex_float* x, int32_t ldx,
+                               const pband_complex_float* b, int32_t ldb,
+                               pband_complex_float* r, int32_t ldr,
+                               int32_t threads);
+PBAND_API int pband_residual_z(int32_t n, int32_t hb, int32_t nrhs,
+                               const pband_complex_double* ab, int32_t ldab,
+                               const pband_complex_double* x, int32_t ldx,
+                               const pband_complex_double* b, int32_t ldb,
+                               pband_complex_double* r, int32_t ldr,
+                               int32_t threads);
 
 /* A short English text for a status; static storage, never NULL. */
 PBAND_API const char* pband_status_message(int status);

@@ -1,8 +1,9 @@
 // pband for C++20: views of the caller's storage over the C interface of
 // <pband/pband.h>, std::span in and out, std::invalid_argument for bad
 // arguments and a Result that says whether the matrix was positive
-// definite. Header only; element types float, double, std::complex<float>
-// and std::complex<double> (complex symmetric, never conjugated).
+// definite; the norm, product and residual that judge a solution. Header
+// only; element types float, double, std::complex<float> and
+// std::complex<double> (complex symmetric, never conjugated).
 #pragma once
 
 #if __cplusplus < 202002L
@@ -28,9 +29,8 @@
 namespace pband {
 
 template <class T>
-concept Element =
-    std::is_same_v<std::remove_const_t<T>, float> ||
-    std::is_same_v<std::remove_const_t<T>, double> ||
+concept Element = std::is_same_v < std::remove_const_t<T>,
+float > || std::is_same_v<std::remove_const_t<T>, double> ||
     std::is_same_v<std::remove_const_t<T>, std::complex<float>> ||
     std::is_same_v<std::remove_const_t<T>, std::complex<double>>;
 
@@ -72,8 +72,8 @@ class BandView {
   }
   // A view of const elements from one of mutable ones.
   template <class U>
-    requires std::is_same_v<const U, T>
-  BandView(const BandView<U>& other)  // NOLINT: implicit on purpose
+  requires std::is_same_v<const U, T> BandView(
+      const BandView<U>& other)  // NOLINT: implicit on purpose
       : data_(other.data()), n_(other.n()), hb_(other.hb()), ld_(other.ld()) {}
 
   T* data() const noexcept { return data_; }
@@ -98,7 +98,9 @@ class MatrixView {
  public:
   MatrixView(std::span<T> storage, std::int32_t rows, std::int32_t cols,
              std::int32_t ld = 0)
-      : data_(storage.data()), rows_(rows), cols_(cols),
+      : data_(storage.data()),
+        rows_(rows),
+        cols_(cols),
         ld_(ld == 0 ? std::max(rows, 1) : ld) {
     if (rows < 0 || cols < 0)
       throw std::invalid_argument("pband::MatrixView: negative size");
@@ -110,11 +112,20 @@ class MatrixView {
           "pband::MatrixView: storage smaller than ld·(cols − 1) + rows");
   }
   template <std::ranges::contiguous_range R>
-    requires std::is_convertible_v<R&&, std::span<T>>
-  MatrixView(R&& column)  // NOLINT: implicit on purpose
+  requires std::is_convertible_v<R&&, std::span<T>> MatrixView(
+      R&& column)  // NOLINT: implicit on purpose
       : MatrixView(std::span<T>(column),
-                   detail::checked_size(std::ranges::size(column), "size"),
-                   1) {}
+                   detail::checked_size(std::ranges::size(column), "size"), 1) {
+  }
+
+  // A view of const elements from one of mutable ones.
+  template <class U>
+  requires std::is_same_v<const U, T> MatrixView(
+      const MatrixView<U>& other)  // NOLINT: implicit on purpose
+      : data_(other.data()),
+        rows_(other.rows()),
+        cols_(other.cols()),
+        ld_(other.ld()) {}
 
   T* data() const noexcept { return data_; }
   std::int32_t rows() const noexcept { return rows_; }
@@ -171,8 +182,7 @@ void check_rows(const BandView<T>& a, const MatrixView<U>& b,
   if (b.rows() != a.n())
     throw std::invalid_argument(std::string(call) + ": b has " +
                                 std::to_string(b.rows()) +
-                                " rows, the matrix " +
-                                std::to_string(a.n()));
+                                " rows, the matrix " + std::to_string(a.n()));
 }
 
 inline constexpr std::initializer_list<const char*> kSolveArgs = {
@@ -185,32 +195,32 @@ inline constexpr std::initializer_list<const char*> kSolveArgs = {
 // is hb + 1 (see pband_solve_* in <pband/pband.h>). Same arguments, same
 // bits: docs/api.md.
 template <Element T>
-  requires(!std::is_const_v<T>)
-Result solve(BandView<T> a, std::type_identity_t<MatrixView<T>> b,
-             int threads = 0) {
+requires(!std::is_const_v<T>) Result
+    solve(BandView<T> a, std::type_identity_t<MatrixView<T>> b,
+          int threads = 0) {
   detail::check_rows(a, b, "pband::solve");
   int status = 0;
   const auto ab = detail::c_ptr(a.data());
   const auto x = detail::c_ptr(b.data());
   if constexpr (std::is_same_v<T, float>)
-    status = pband_solve_s(a.n(), a.hb(), b.cols(), ab, a.ld(), x, b.ld(),
-                           threads);
+    status =
+        pband_solve_s(a.n(), a.hb(), b.cols(), ab, a.ld(), x, b.ld(), threads);
   else if constexpr (std::is_same_v<T, double>)
-    status = pband_solve_d(a.n(), a.hb(), b.cols(), ab, a.ld(), x, b.ld(),
-                           threads);
+    status =
+        pband_solve_d(a.n(), a.hb(), b.cols(), ab, a.ld(), x, b.ld(), threads);
   else if constexpr (std::is_same_v<T, std::complex<float>>)
-    status = pband_solve_c(a.n(), a.hb(), b.cols(), ab, a.ld(), x, b.ld(),
-                           threads);
+    status =
+        pband_solve_c(a.n(), a.hb(), b.cols(), ab, a.ld(), x, b.ld(), threads);
   else
-    status = pband_solve_z(a.n(), a.hb(), b.cols(), ab, a.ld(), x, b.ld(),
-                           threads);
+    status =
+        pband_solve_z(a.n(), a.hb(), b.cols(), ab, a.ld(), x, b.ld(), threads);
   return detail::result_of(status, "pband::solve", detail::kSolveArgs);
 }
 
 // Elements of workspace that solve(a, b, work) needs.
 template <Element T>
-std::size_t solve_workspace_size(
-    const BandView<T>& a, const std::type_identity_t<MatrixView<T>>& b) {
+std::size_t solve_workspace_size(const BandView<T>& a,
+                                 const std::type_identity_t<MatrixView<T>>& b) {
   detail::check_rows(a, b, "pband::solve_workspace_size");
   std::int64_t size = 0;
   if constexpr (std::is_same_v<T, float>)
@@ -223,17 +233,16 @@ std::size_t solve_workspace_size(
     size = pband_solve_workspace_z(a.n(), a.hb(), b.cols(), a.ld(), b.ld());
   if (size < 0)
     (void)detail::result_of(static_cast<int>(size),
-                            "pband::solve_workspace_size",
-                            detail::kSolveArgs);
+                            "pband::solve_workspace_size", detail::kSolveArgs);
   return static_cast<std::size_t>(size);
 }
 
 // solve() in the caller's workspace (solve_workspace_size elements), with
 // no allocation.
 template <Element T>
-  requires(!std::is_const_v<T>)
-Result solve(BandView<T> a, std::type_identity_t<MatrixView<T>> b,
-             std::span<std::type_identity_t<T>> work, int threads = 0) {
+requires(!std::is_const_v<T>) Result
+    solve(BandView<T> a, std::type_identity_t<MatrixView<T>> b,
+          std::span<std::type_identity_t<T>> work, int threads = 0) {
   detail::check_rows(a, b, "pband::solve");
   const auto lwork = static_cast<std::int64_t>(std::min<std::size_t>(
       work.size(), std::numeric_limits<std::int64_t>::max()));
@@ -242,25 +251,24 @@ Result solve(BandView<T> a, std::type_identity_t<MatrixView<T>> b,
   const auto x = detail::c_ptr(b.data());
   const auto w = detail::c_ptr(work.data());
   if constexpr (std::is_same_v<T, float>)
-    status = pband_solve_work_s(a.n(), a.hb(), b.cols(), ab, a.ld(), x,
-                                b.ld(), threads, w, lwork);
+    status = pband_solve_work_s(a.n(), a.hb(), b.cols(), ab, a.ld(), x, b.ld(),
+                                threads, w, lwork);
   else if constexpr (std::is_same_v<T, double>)
-    status = pband_solve_work_d(a.n(), a.hb(), b.cols(), ab, a.ld(), x,
-                                b.ld(), threads, w, lwork);
+    status = pband_solve_work_d(a.n(), a.hb(), b.cols(), ab, a.ld(), x, b.ld(),
+                                threads, w, lwork);
   else if constexpr (std::is_same_v<T, std::complex<float>>)
-    status = pband_solve_work_c(a.n(), a.hb(), b.cols(), ab, a.ld(), x,
-                                b.ld(), threads, w, lwork);
+    status = pband_solve_work_c(a.n(), a.hb(), b.cols(), ab, a.ld(), x, b.ld(),
+                                threads, w, lwork);
   else
-    status = pband_solve_work_z(a.n(), a.hb(), b.cols(), ab, a.ld(), x,
-                                b.ld(), threads, w, lwork);
+    status = pband_solve_work_z(a.n(), a.hb(), b.cols(), ab, a.ld(), x, b.ld(),
+                                threads, w, lwork);
   return detail::result_of(status, "pband::solve", detail::kSolveArgs);
 }
 
 // Factors A = L·Lᵀ in place (natural column order; LAPACK ?pbtrf's lower
 // factor for the real types). On failure info is the failing column.
 template <Element T>
-  requires(!std::is_const_v<T>)
-Result cholesky(BandView<T> a, int threads = 0) {
+requires(!std::is_const_v<T>) Result cholesky(BandView<T> a, int threads = 0) {
   int status = 0;
   const auto ab = detail::c_ptr(a.data());
   if constexpr (std::is_same_v<T, float>)
@@ -277,10 +285,9 @@ Result cholesky(BandView<T> a, int threads = 0) {
 
 // Solves L·Lᵀ·X = B with L from cholesky(); B becomes X.
 template <Element T>
-void cholesky_solve(
-    BandView<T> l,
-    std::type_identity_t<MatrixView<std::remove_const_t<T>>> b,
-    int threads = 0) {
+void cholesky_solve(BandView<T> l,
+                    std::type_identity_t<MatrixView<std::remove_const_t<T>>> b,
+                    int threads = 0) {
   detail::check_rows(l, b, "pband::cholesky_solve");
   using U = std::remove_const_t<T>;
   const auto ab = detail::c_ptr(static_cast<const U*>(l.data()));
@@ -298,8 +305,131 @@ void cholesky_solve(
   else
     status = pband_cholesky_solve_z(l.n(), l.hb(), b.cols(), ab, l.ld(), x,
                                     b.ld(), threads);
-  (void)detail::result_of(status, "pband::cholesky_solve",
-                          detail::kSolveArgs);
+  (void)detail::result_of(status, "pband::cholesky_solve", detail::kSolveArgs);
+}
+
+namespace detail {
+
+template <class T>
+struct RealPart {
+  using type = T;
+};
+template <class R>
+struct RealPart<std::complex<R>> {
+  using type = R;
+};
+
+template <class T>
+void check_columns(const MatrixView<T>& m, std::int32_t cols, const char* call,
+                   const char* name) {
+  if (m.cols() != cols)
+    throw std::invalid_argument(std::string(call) + ": " + name + " has " +
+                                std::to_string(m.cols()) + " columns, x " +
+                                std::to_string(cols));
+}
+
+}  // namespace detail
+
+// The real type of an element: float for std::complex<float>.
+template <Element T>
+using real_t = typename detail::RealPart<std::remove_const_t<T>>::type;
+
+// ‖A‖₁ (= ‖A‖∞, A being symmetric) as LAPACK's ?lansb('1', 'L'); NaN when
+// the band holds a NaN. Same bits for every team.
+template <Element T>
+real_t<T> norm1(BandView<T> a, int threads = 0) {
+  using U = std::remove_const_t<T>;
+  const auto ab = detail::c_ptr(static_cast<const U*>(a.data()));
+  real_t<T> anorm = 0;
+  int status = 0;
+  if constexpr (std::is_same_v<U, float>)
+    status = pband_norm1_s(a.n(), a.hb(), ab, a.ld(), &anorm, threads);
+  else if constexpr (std::is_same_v<U, double>)
+    status = pband_norm1_d(a.n(), a.hb(), ab, a.ld(), &anorm, threads);
+  else if constexpr (std::is_same_v<U, std::complex<float>>)
+    status = pband_norm1_c(a.n(), a.hb(), ab, a.ld(), &anorm, threads);
+  else
+    status = pband_norm1_z(a.n(), a.hb(), ab, a.ld(), &anorm, threads);
+  (void)detail::result_of(status, "pband::norm1",
+                          {"n", "hb", "ab", "ldab", "anorm", "threads"});
+  return anorm;
+}
+
+// Y := A·X (complex symmetric: nothing conjugated). Same bits for every
+// team; y must not overlap a or x.
+template <Element T>
+void multiply(BandView<T> a,
+              std::type_identity_t<MatrixView<const std::remove_const_t<T>>> x,
+              std::type_identity_t<MatrixView<std::remove_const_t<T>>> y,
+              int threads = 0) {
+  detail::check_rows(a, x, "pband::multiply");
+  detail::check_rows(a, y, "pband::multiply");
+  detail::check_columns(y, x.cols(), "pband::multiply", "y");
+  using U = std::remove_const_t<T>;
+  const auto ab = detail::c_ptr(static_cast<const U*>(a.data()));
+  const auto xp = detail::c_ptr(x.data());
+  const auto yp = detail::c_ptr(y.data());
+  int status = 0;
+  if constexpr (std::is_same_v<U, float>)
+    status = pband_multiply_s(a.n(), a.hb(), x.cols(), ab, a.ld(), xp, x.ld(),
+                              yp, y.ld(), threads);
+  else if constexpr (std::is_same_v<U, double>)
+    status = pband_multiply_d(a.n(), a.hb(), x.cols(), ab, a.ld(), xp, x.ld(),
+                              yp, y.ld(), threads);
+  else if constexpr (std::is_same_v<U, std::complex<float>>)
+    status = pband_multiply_c(a.n(), a.hb(), x.cols(), ab, a.ld(), xp, x.ld(),
+                              yp, y.ld(), threads);
+  else
+    status = pband_multiply_z(a.n(), a.hb(), x.cols(), ab, a.ld(), xp, x.ld(),
+                              yp, y.ld(), threads);
+  (void)detail::result_of(
+      status, "pband::multiply",
+      {"n", "hb", "nrhs", "ab", "ldab", "x", "ldx", "y", "ldy", "threads"});
+}
+
+// R := B − A·X, each element from b subtracting A's products in one
+// order: same bits for every team. r may be b itself (same view).
+template <Element T>
+void residual(BandView<T> a,
+              std::type_identity_t<MatrixView<const std::remove_const_t<T>>> x,
+              std::type_identity_t<MatrixView<const std::remove_const_t<T>>> b,
+              std::type_identity_t<MatrixView<std::remove_const_t<T>>> r,
+              int threads = 0) {
+  detail::check_rows(a, x, "pband::residual");
+  detail::check_rows(a, b, "pband::residual");
+  detail::check_rows(a, r, "pband::residual");
+  detail::check_columns(b, x.cols(), "pband::residual", "b");
+  detail::check_columns(r, x.cols(), "pband::residual", "r");
+  using U = std::remove_const_t<T>;
+  const auto ab = detail::c_ptr(static_cast<const U*>(a.data()));
+  const auto xp = detail::c_ptr(x.data());
+  const auto bp = detail::c_ptr(b.data());
+  const auto rp = detail::c_ptr(r.data());
+  int status = 0;
+  if constexpr (std::is_same_v<U, float>)
+    status = pband_residual_s(a.n(), a.hb(), x.cols(), ab, a.ld(), xp, x.ld(),
+                              bp, b.ld(), rp, r.ld(), threads);
+  else if constexpr (std::is_same_v<U, double>)
+    status = pband_residual_d(a.n(), a.hb(), x.cols(), ab, a.ld(), xp, x.ld(),
+                              bp, b.ld(), rp, r.ld(), threads);
+  else if constexpr (std::is_same_v<U, std::complex<float>>)
+    status = pband_residual_c(a.n(), a.hb(), x.cols(), ab, a.ld(), xp, x.ld(),
+                              bp, b.ld(), rp, r.ld(), threads);
+  else
+    status = pband_residual_z(a.n(), a.hb(), x.cols(), ab, a.ld(), xp, x.ld(),
+                              bp, b.ld(), rp, r.ld(), threads);
+  (void)detail::result_of(status, "pband::residual",
+                          {"n", "hb", "nrhs", "ab", "ldab", "x", "ldx", "b",
+                           "ldb", "r", "ldr", "threads"});
+}
+
+// B := B − A·X in place.
+template <Element T>
+void residual(BandView<T> a,
+              std::type_identity_t<MatrixView<const std::remove_const_t<T>>> x,
+              std::type_identity_t<MatrixView<std::remove_const_t<T>>> b,
+              int threads = 0) {
+  residual(a, x, b, b, threads);
 }
 
 namespace detail {
