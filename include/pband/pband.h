@@ -321,6 +321,24 @@ PBAND_API int pband_residual_z(int32_t n, int32_t hb, int32_t nrhs,
                                pband_complex_double* r, int32_t ldr,
                                int32_t threads);
 
+/* The band of A^-1 (its elements within hb of the diagonal, lower band
+ * storage in z) from the natural-order factor L of pband_cholesky_*
+ * (A = L·L^T; complex symmetric, nothing conjugated), in O(n·hb²) on the
+ * calling thread. l is only read; z's padding rows are not touched. A
+ * zero on L's diagonal is not reported: z then holds infinities or NaNs.
+ * Status 0, or -i for argument i, nothing touched.
+ * Arguments: 1 n, 2 hb, 3 l, 4 ldl, 5 z, 6 ldz. */
+PBAND_API int pband_inverse_band_s(int32_t n, int32_t hb, const float* l,
+                                   int32_t ldl, float* z, int32_t ldz);
+PBAND_API int pband_inverse_band_d(int32_t n, int32_t hb, const double* l,
+                                   int32_t ldl, double* z, int32_t ldz);
+PBAND_API int pband_inverse_band_c(int32_t n, int32_t hb,
+                                   const pband_complex_float* l, int32_t ldl,
+                                   pband_complex_float* z, int32_t ldz);
+PBAND_API int pband_inverse_band_z(int32_t n, int32_t hb,
+                                   const pband_complex_double* l, int32_t ldl,
+                                   pband_complex_double* z, int32_t ldz);
+
 /* A short English text for a status; static storage, never NULL. */
 PBAND_API const char* pband_status_message(int status);
 

@@ -9,6 +9,8 @@ same types and shapes and raise the same exceptions as their namesakes in
 - ``cholesky_banded(ab, ...)`` and ``cho_solve_banded((c, lower), b, ...)``:
   factor once in natural column order and solve many; factors pass to and
   from SciPy's functions of the same names (real types);
+- ``factorize(ab, ...)``: a stored parallel factor for many solves with
+  one matrix, with its log-determinant and the band of its inverse;
 - ``solve_symmetric_banded(ab, b, ...)``: complex symmetric (A = A.T,
   nothing conjugated) as well as real systems.
 
@@ -28,6 +30,7 @@ from numpy.linalg import LinAlgError
 
 from . import _pband
 from ._factor import cho_solve_banded, cholesky_banded
+from ._factorize import BandFactorization, factorize
 from ._solvers import solve_symmetric_banded, solveh_banded
 from ._threads import get_num_threads, set_num_threads
 from ._threads import register_with_threadpoolctl as _register
@@ -37,6 +40,8 @@ __all__ = [
     "solve_symmetric_banded",
     "cholesky_banded",
     "cho_solve_banded",
+    "factorize",
+    "BandFactorization",
     "get_num_threads",
     "set_num_threads",
     "LinAlgError",

@@ -10,6 +10,8 @@ __all__ = [
     "solve_symmetric_banded",
     "cholesky_banded",
     "cho_solve_banded",
+    "factorize",
+    "BandFactorization",
     "get_num_threads",
     "set_num_threads",
     "LinAlgError",
@@ -49,5 +51,27 @@ def cho_solve_banded(
     check_finite: bool = ...,
     threads: int | None = ...,
 ) -> npt.NDArray[np.floating[Any]]: ...
+class BandFactorization:
+    n: int
+    hb: int
+    dtype: np.dtype[Any]
+    def __init__(self, low: npt.NDArray[Any], lower: bool,
+                 threads: int | None) -> None: ...
+    def solve(
+        self,
+        b: npt.ArrayLike,
+        overwrite_b: bool = ...,
+        check_finite: bool = ...,
+        threads: int | None = ...,
+    ) -> npt.NDArray[Any]: ...
+    def logdet(self) -> float | complex: ...
+    def inverse_bands(self) -> npt.NDArray[Any]: ...
+
+def factorize(
+    ab: npt.ArrayLike,
+    lower: bool = ...,
+    check_finite: bool = ...,
+    threads: int | None = ...,
+) -> BandFactorization: ...
 def get_num_threads() -> int: ...
 def set_num_threads(threads: int | None) -> None: ...

@@ -14,8 +14,8 @@ import pband
 from test_pband import band, rhs
 
 PUBLIC = ["solveh_banded", "solve_symmetric_banded", "cholesky_banded",
-          "cho_solve_banded", "get_num_threads", "set_num_threads",
-          "LinAlgError"]
+          "cho_solve_banded", "factorize", "BandFactorization",
+          "get_num_threads", "set_num_threads", "LinAlgError"]
 
 
 def test_namespace_holds_only_public_names():
@@ -24,7 +24,9 @@ def test_namespace_holds_only_public_names():
     assert sorted(public) == sorted(PUBLIC)
 
 
-@pytest.mark.parametrize("name", [n for n in PUBLIC if n != "LinAlgError"])
+@pytest.mark.parametrize("name", [n for n in PUBLIC
+                                  if n not in ("LinAlgError",
+                                               "BandFactorization")])
 def test_docstrings_have_sections_and_examples_that_run(name):
     f = getattr(pband, name)
     for section in ["Parameters", "Returns", "Examples"]:
