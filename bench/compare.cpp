@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "bandlib/band_library.hpp"
+#include "bandlib/band_tuning.hpp"
 #include "bench/harness.hpp"
 #include "bench/lapack_provider.hpp"
 #include "bench/residual_timing.hpp"
@@ -635,7 +636,9 @@ int run(const Options& o) {
       nb = sweep_block_width(o, s, teams, ref_error, f);
       if (f) std::fclose(f);
     }
-    if (nb == 0) nb = 4;
+    // Neither given nor swept: the width the library picks for this band.
+    const bool swept = nb != 0 && o.nb == 0;
+    if (nb == 0) nb = band_block_width(hb);
     if (o.main_table) {
       RunPlan plan;
       plan.warmups = 1;
@@ -651,7 +654,9 @@ int run(const Options& o) {
                   "load average now %s\n",
                   load_average().c_str());
       std::printf("band_factor_solve nb = %d (%s)\n", nb,
-                  o.nb > 0 ? "given" : "fastest of the sweep above");
+                  o.nb > 0  ? "given"
+                  : swept   ? "fastest of the sweep above"
+                            : "the library's choice for this band");
       print_row_header();
       team_rows<float>(s, "r4", &solve_band_system_r4, "solve_band_system_r4",
                        &band_factor_solve_r4, "band_factor_solve_r4", nb,
