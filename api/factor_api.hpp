@@ -89,7 +89,7 @@ int factor(const Entries<T>& e, std::int32_t n, std::int32_t hb, T* ab,
                        block_size,
                        l.band > 0,
                        sizeof(T)};
-  std::memcpy(factor, &h, sizeof h);
+  std::memcpy(static_cast<void*>(factor), &h, sizeof h);
   return status;
 }
 
