@@ -356,6 +356,47 @@ PBAND_API int pband_solve_mixed_zc(int32_t n, int32_t hb, int32_t nrhs,
                                    int32_t ldx, int32_t* iter,
                                    int32_t threads);
 
+/* Equilibration, as LAPACK's ?pbequ and ?laqsb. The factors:
+ * s(i) = 1/sqrt(|a(i,i)|), scond = sqrt(min |a(i,i)|) / sqrt(max |a(i,i)|),
+ * amax = max |a(i,i)| (real types: the diagonal itself). Status i > 0
+ * when a(i,i) is the first diagonal that is not positive (complex: zero);
+ * s then holds the diagonal up to i and scond is not written.
+ * Arguments: 1 n, 2 hb, 3 ab, 4 ldab, 5 s (n elements), 6 scond, 7 amax.
+ * pband_equilibrate_*: A := diag(s)·A·diag(s) unless scond >= 0.1 and
+ * amax lies within [small, 1/small] (small = the least normal number over
+ * the precision), *equed = 'Y' when it scaled, 'N' when not. Padding rows
+ * and rows beyond n are never touched. Status 0 or -i.
+ * Arguments: 1 n, 2 hb, 3 ab, 4 ldab, 5 s, 6 scond, 7 amax, 8 equed. */
+PBAND_API int pband_equilibrate_factors_s(int32_t n, int32_t hb,
+                                          const float* ab, int32_t ldab,
+                                          float* s, float* scond, float* amax);
+PBAND_API int pband_equilibrate_factors_d(int32_t n, int32_t hb,
+                                          const double* ab, int32_t ldab,
+                                          double* s, double* scond,
+                                          double* amax);
+PBAND_API int pband_equilibrate_factors_c(int32_t n, int32_t hb,
+                                          const pband_complex_float* ab,
+                                          int32_t ldab, float* s, float* scond,
+                                          float* amax);
+PBAND_API int pband_equilibrate_factors_z(int32_t n, int32_t hb,
+                                          const pband_complex_double* ab,
+                                          int32_t ldab, double* s,
+                                          double* scond, double* amax);
+PBAND_API int pband_equilibrate_s(int32_t n, int32_t hb, float* ab,
+                                  int32_t ldab, const float* s, float scond,
+                                  float amax, char* equed);
+PBAND_API int pband_equilibrate_d(int32_t n, int32_t hb, double* ab,
+                                  int32_t ldab, const double* s, double scond,
+                                  double amax, char* equed);
+PBAND_API int pband_equilibrate_c(int32_t n, int32_t hb,
+                                  pband_complex_float* ab, int32_t ldab,
+                                  const float* s, float scond, float amax,
+                                  char* equed);
+PBAND_API int pband_equilibrate_z(int32_t n, int32_t hb,
+                                  pband_complex_double* ab, int32_t ldab,
+                                  const double* s, double scond, double amax,
+                                  char* equed);
+
 #ifdef __cplusplus
 }
 #endif
