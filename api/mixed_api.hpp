@@ -99,9 +99,9 @@ bool converged(const H* x, std::int64_t ldx, const H* r, std::int64_t n,
   return true;
 }
 
-// The lower precision part: 0 with *iter the steps taken, 1 with *iter
-// the reason to fall back, or PBAND_OUT_OF_MEMORY (x untouched unless the
-// memory ran out after the first solve, which reserved all it needs).
+// The work in the lower precision: 0 with *iter the steps taken, 1 with
+// *iter the reason to fall back, or PBAND_OUT_OF_MEMORY (x untouched unless
+// the memory ran out after the first solve, which reserved all it needs).
 template <class H, class L>
 int refine_mixed(const MixedEntries<H, L>& e, std::int32_t n, std::int32_t hb,
                  std::int32_t nrhs, const H* ab, std::int32_t ldab, const H* b,
