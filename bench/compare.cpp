@@ -20,6 +20,7 @@
 #include "bandlib/band_tuning.hpp"
 #include "bench/harness.hpp"
 #include "bench/lapack_provider.hpp"
+#include "bench/mixed_timing.hpp"
 #include "bench/residual_timing.hpp"
 #include "driver/benchmark.hpp"
 #include "runtime/runtime.hpp"
@@ -39,6 +40,8 @@ struct Options {
   bool sweep_openblas = true;
   bool overhead = true;
   bool residual = true;
+  bool mixed = true;
+  double mixed_budget = 900;  // seconds
   double sweep_budget = 1.0;
   std::string libdir = "/usr/lib/x86_64-linux-gnu";
   std::string data_dir;
@@ -63,6 +66,8 @@ void usage() {
       "  --nb-list LIST      block widths tried for the band library"
       " (16,64,256,1024,4096)\n"
       "  --no-main --no-nb-sweep --no-sweep --no-overhead --no-residual\n"
+      "  --no-mixed          leave out mixed precision against dpbsv\n"
+      "  --mixed-budget S    seconds the mixed precision rows may take (900)\n"
       "  --no-sweep-openblas leave OpenBLAS out of the sweep\n"
       "  --libdir DIR        where Debian's lapack/, blas/ and\n"
       "                      openblas-pthread/ folders are\n"
@@ -140,6 +145,12 @@ std::optional<Options> parse(int argc, char** argv) {
       o.overhead = false;
     } else if (a == "--no-residual") {
       o.residual = false;
+    } else if (a == "--no-mixed") {
+      o.mixed = false;
+    } else if (a == "--mixed-budget") {
+      const char* v = value();
+      ok = v != nullptr;
+      if (ok) o.mixed_budget = std::atof(v);
     } else if (a == "--libdir") {
       const char* v = value();
       ok = v != nullptr;
@@ -616,6 +627,9 @@ int run(const Options& o) {
 
   if (o.overhead) measure_overhead(o, teams);
   if (o.residual) failures += time_residual(providers[0], teams, o.reps);
+  if (o.mixed)
+    failures += time_mixed(providers[0], teams, std::min(o.reps, 3),
+                           o.mixed_budget);
 
   const std::int32_t n = 2000000, hb = 8;
   TeamData data;

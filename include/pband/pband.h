@@ -346,6 +346,75 @@ PBAND_API const char* pband_status_message(int status);
  * version of the header. */
 PBAND_API const char* pband_version(void);
 
+/* Mixed precision, as LAPACK's dsposv and zcposv: A and B are rounded to
+ * the lower precision (float, complex float), A is factored there by the
+ * stored cyclic-reduction factor and X refined in the caller's precision
+ * from residuals B - A·X, until for every column
+ * max|r| <= max|x|·||A||·eps·sqrt(n) (eps = 2^-53), at most 30 steps.
+ * ab and b are only read; X goes to x (which must not overlap them).
+ * *iter: the steps taken (>= 0); -2 a value overflowed the lower
+ * precision, -3 its factor failed, -31 no convergence: then X comes from
+ * pband_solve_d/_z of a copy. Status 0; 1 when that solve's factor fails
+ * too (x undefined); -i for argument i, nothing touched (iter neither);
+ * PBAND_OUT_OF_MEMORY, iter not written. Scratch it allocates: the band,
+ * the factor and B in the lower precision and one residual block in the
+ * higher (about n*(1.5*hb+0.5) + 1.5*n*nrhs doubles for ds); on a fall
+ * back, after releasing those, a copy of the band and the solve's own.
+ * Arguments: 1 n, 2 hb, 3 nrhs, 4 ab, 5 ldab, 6 b, 7 ldb, 8 x, 9 ldx,
+ * 10 iter, 11 threads. */
+PBAND_API int pband_solve_mixed_ds(int32_t n, int32_t hb, int32_t nrhs,
+                                   const double* ab, int32_t ldab,
+                                   const double* b, int32_t ldb, double* x,
+                                   int32_t ldx, int32_t* iter,
+                                   int32_t threads);
+PBAND_API int pband_solve_mixed_zc(int32_t n, int32_t hb, int32_t nrhs,
+                                   const pband_complex_double* ab,
+                                   int32_t ldab, const pband_complex_double* b,
+                                   int32_t ldb, pband_complex_double* x,
+                                   int32_t ldx, int32_t* iter,
+                                   int32_t threads);
+
+/* Equilibration, as LAPACK's ?pbequ and ?laqsb. The factors:
+ * s(i) = 1/sqrt(|a(i,i)|), scond = sqrt(min |a(i,i)|) / sqrt(max |a(i,i)|),
+ * amax = max |a(i,i)| (real types: the diagonal itself). Status i > 0
+ * when a(i,i) is the first diagonal that is not positive (complex: zero);
+ * s then holds the diagonal up to i and scond is not written.
+ * Arguments: 1 n, 2 hb, 3 ab, 4 ldab, 5 s (n elements), 6 scond, 7 amax.
+ * pband_equilibrate_*: A := diag(s)·A·diag(s) unless scond >= 0.1 and
+ * amax lies within [small, 1/small] (small = the least normal number over
+ * the precision), *equed = 'Y' when it scaled, 'N' when not. Padding rows
+ * and rows beyond n are never touched. Status 0 or -i.
+ * Arguments: 1 n, 2 hb, 3 ab, 4 ldab, 5 s, 6 scond, 7 amax, 8 equed. */
+PBAND_API int pband_equilibrate_factors_s(int32_t n, int32_t hb,
+                                          const float* ab, int32_t ldab,
+                                          float* s, float* scond, float* amax);
+PBAND_API int pband_equilibrate_factors_d(int32_t n, int32_t hb,
+                                          const double* ab, int32_t ldab,
+                                          double* s, double* scond,
+                                          double* amax);
+PBAND_API int pband_equilibrate_factors_c(int32_t n, int32_t hb,
+                                          const pband_complex_float* ab,
+                                          int32_t ldab, float* s, float* scond,
+                                          float* amax);
+PBAND_API int pband_equilibrate_factors_z(int32_t n, int32_t hb,
+                                          const pband_complex_double* ab,
+                                          int32_t ldab, double* s,
+                                          double* scond, double* amax);
+PBAND_API int pband_equilibrate_s(int32_t n, int32_t hb, float* ab,
+                                  int32_t ldab, const float* s, float scond,
+                                  float amax, char* equed);
+PBAND_API int pband_equilibrate_d(int32_t n, int32_t hb, double* ab,
+                                  int32_t ldab, const double* s, double scond,
+                                  double amax, char* equed);
+PBAND_API int pband_equilibrate_c(int32_t n, int32_t hb,
+                                  pband_complex_float* ab, int32_t ldab,
+                                  const float* s, float scond, float amax,
+                                  char* equed);
+PBAND_API int pband_equilibrate_z(int32_t n, int32_t hb,
+                                  pband_complex_double* ab, int32_t ldab,
+                                  const double* s, double scond, double amax,
+                                  char* equed);
+
 #ifdef __cplusplus
 }
 #endif

@@ -512,3 +512,6 @@ requires(!std::is_const_v<T>) class Factor {
 inline const char* version() noexcept { return pband_version(); }
 
 }  // namespace pband
+
+// Mixed precision solves.
+#include "pband/mixed.hpp"  // IWYU pragma: export

@@ -66,7 +66,9 @@ TYPED_TEST(SolverSmallStack, SameBitsAsTheMainThread) {
       EXPECT_TRUE(same_bits(small.a, main.a)) << "factor differs";
       EXPECT_TRUE(same_bits(small.b, main.b)) << "solution differs";
       // The small stack still takes the group forms where they fit.
-      if (hb == 8) EXPECT_GT(pband::testing::solver_groups_done(), groups);
+      if (hb == 8) {
+        EXPECT_GT(pband::testing::solver_groups_done(), groups);
+      }
     }
   }
 }
