@@ -59,6 +59,8 @@ int rcond(const Entries<T>& e, std::int32_t n, std::int32_t hb, const T* ab,
   Workspace<R> sign(real ? n : 0);
   if (!work.ok() || !sign.ok() || !reserve_solver_scratch())
     return PBAND_OUT_OF_MEMORY;
+  // The first signs are compared with nothing in particular: zeros.
+  std::fill_n(sign.data(), real ? n : 0, R(0));
   T* x = work.data();
   T* v = x + n;
   accuracy::NormEstimate<T> s;

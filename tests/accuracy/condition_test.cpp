@@ -64,6 +64,8 @@ TYPED_TEST(Condition, WithinTenOfTheTrueValue) {
       // The estimate of ‖A⁻¹‖₁ is a lower bound (to the solves' error).
       EXPECT_GE(rcond, truth / 2);
       EXPECT_LE(rcond, 10 * truth);
+      // On these matrices the estimate is near exact, not just within 10.
+      EXPECT_LE(rcond, 3 * truth);
       worst = std::max({worst, rcond / truth, truth / rcond});
       if constexpr (!IsComplex<T>::value) {
         const R ref = lapack_rcond(band, n, hb, s.anorm);

@@ -52,7 +52,8 @@ PBAND_TEST_REFINE(std::complex<double>, z)
 // A band matrix (compact, ld = hb + 1) whose 2-norm condition is about
 // `cond`, times `scale`: random off-diagonals, the diagonal shifted by
 // LAPACK's eigenvalues so the smallest is (largest − smallest)/(cond − 1).
-// Complex: times (1 + i/2), plus a small imaginary band of its own.
+// Complex: D·A·D with D = diag(e^{iθ}) of random phases, so that A⁻¹'s
+// elements turn every way (the same condition, far from a real matrix).
 template <class T>
 std::vector<T> conditioned_band(std::int32_t n, std::int32_t hb, double cond,
                                 double scale, std::uint64_t seed) {
@@ -69,16 +70,19 @@ std::vector<T> conditioned_band(std::int32_t n, std::int32_t hb, double cond,
   dsbev_("N", "L", &n, &hb, s.data(), &ld, lambda.data(), nullptr, &one,
          work.data(), &info, 1, 1);
   const double tau = (lambda[n - 1] - lambda[0]) / (cond - 1.0);
+  std::vector<double> phase(n);
+  for (double& p : phase) p = 3 * u(rng);
   std::vector<T> out(a.size());
   for (std::int64_t j = 0; j < n; ++j) {
     a[j * ld] += tau - lambda[0];
-    for (int d = 0; d < ld; ++d) {
-      out[j * ld + d] = T(Real<T>(scale * a[j * ld + d]));
-      if constexpr (IsComplex<T>::value)
-        out[j * ld + d] =
-            T(Real<T>(scale * a[j * ld + d]),
-              Real<T>(scale *
-                      (a[j * ld + d] / 2 + (d > 0 ? 0.1 * tau * u(rng) : 0))));
+    for (int d = 0; d < ld && j + d < n; ++d) {
+      const double v = scale * a[j * ld + d];
+      if constexpr (IsComplex<T>::value) {
+        const double t = phase[j] + phase[j + d];
+        out[j * ld + d] = T(Real<T>(v * std::cos(t)), Real<T>(v * std::sin(t)));
+      } else {
+        out[j * ld + d] = T(Real<T>(v));
+      }
     }
   }
   return out;
