@@ -25,7 +25,7 @@ struct RefineEntries {
                       std::int32_t team);
 };
 
-// One right-hand side's state; zero-filled memory is a fresh one.
+// One right-hand side's state, set afresh by every call.
 template <class T>
 struct RefineColumn {
   std::int32_t count;  // LAPACK's count: 1 + the corrections made
