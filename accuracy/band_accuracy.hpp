@@ -39,4 +39,17 @@ void band_product_c8(const BandCall<std::complex<float>>& call,
 void band_product_c16(const BandCall<std::complex<double>>& call,
                       std::int32_t team);
 
+// out(i, q) := |b(i, q)| + Σ_k |A(i, k)|·|x(k, q)|, the scale of a
+// residual's rounding error (b may be null: no |b| term). Complex
+// moduli are |re| + |im|, as LAPACK's refinement measures them. out is
+// real, n × nrhs with leading dimension ldo.
+void band_abs_product_r4(const BandCall<float>& call, float* out,
+                         std::int64_t ldo, std::int32_t team);
+void band_abs_product_r8(const BandCall<double>& call, double* out,
+                         std::int64_t ldo, std::int32_t team);
+void band_abs_product_c8(const BandCall<std::complex<float>>& call, float* out,
+                         std::int64_t ldo, std::int32_t team);
+void band_abs_product_c16(const BandCall<std::complex<double>>& call,
+                          double* out, std::int64_t ldo, std::int32_t team);
+
 }  // namespace pband

@@ -1,7 +1,7 @@
-// The sums behind the norm, product and residual, written once over the
-// element type. Every output element is summed by one thread in one
-// order, increasing column k across the band, so the bits never depend
-// on the team. Private: included only by the per-type sources.
+// The sums behind the norm, product, residual and |A|·|X| + |B|, written
+// once over the element type. Every output element is summed by one
+// thread in one order, increasing column k across the band, so the bits
+// never depend on the team. Private: included only by the per-type sources.
 #pragma once
 
 #include <algorithm>
@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <limits>
 
+#include "accuracy/abs1.hpp"
 #include "accuracy/band_accuracy.hpp"
 #include "accuracy/row_team.hpp"
 #include "kernels/element_traits.hpp"
@@ -115,6 +116,49 @@ void product(const BandCall<T>& band, std::int32_t team) {
            split_rows(band.n, row_work, team));
 }
 
+template <class T>
+struct AbsProductCall {
+  const BandCall<T>* band = nullptr;
+  RealOf<T>* out = nullptr;
+  std::int64_t ldo = 1;
+};
+
+// Row i of |B| + |A|·|X| for every right-hand side, k increasing, as the
+// product: one thread and one order per element.
+template <class T>
+void abs_product_rows(void* p, std::int64_t lo, std::int64_t hi) {
+  const auto& a = *static_cast<const AbsProductCall<T>*>(p);
+  const BandCall<T>& c = *a.band;
+  for (std::int64_t q = 0; q < c.nrhs; ++q) {
+    const T* x = c.x + q * c.ldx;
+    for (std::int64_t i = lo; i < hi; ++i) {
+      const std::int64_t first = std::max<std::int64_t>(0, i - c.hb);
+      const std::int64_t last = std::min(c.n - 1, i + c.hb);
+      const T* left = c.ab + first * c.ldab + (i - first);
+      const T* right = c.ab + i * c.ldab - i;
+      RealOf<T> s = c.b != nullptr ? abs1(c.b[q * c.ldb + i]) : RealOf<T>(0);
+      for (std::int64_t k = first; k < i; ++k, left += c.ldab - 1)
+        s = s + abs1(*left) * abs1(x[k]);
+      for (std::int64_t k = i; k <= last; ++k)
+        s = s + abs1(right[k]) * abs1(x[k]);
+      a.out[q * a.ldo + i] = s;
+    }
+  }
+}
+
+template <class T>
+void abs_product(const BandCall<T>& band, RealOf<T>* out, std::int64_t ldo,
+                 std::int32_t team) {
+  if (band.n == 0 || band.nrhs == 0) return;
+  AbsProductCall<T> c;
+  c.band = &band;
+  c.out = out;
+  c.ldo = ldo;
+  const std::int64_t row_work = (2 * band.hb + 1) * band.nrhs;
+  run_rows(&abs_product_rows<T>, &c, band.n,
+           split_rows(band.n, row_work, team));
+}
+
 }  // namespace pband::accuracy
 
 // The routines of one element type T, SUFFIX its ending (r4 … c16).
@@ -125,5 +169,9 @@ void product(const BandCall<T>& band, std::int32_t team) {
   }                                                                           \
   void band_product_##SUFFIX(const BandCall<T>& call, std::int32_t team) {    \
     accuracy::product(call, team);                                            \
+  }                                                                           \
+  void band_abs_product_##SUFFIX(const BandCall<T>& call, RealOf<T>* out,     \
+                                 std::int64_t ldo, std::int32_t team) {       \
+    accuracy::abs_product(call, out, ldo, team);                              \
   }                                                                           \
   }

@@ -8,6 +8,7 @@
 #include "accuracy/band_accuracy.hpp"
 #include "api/c_api.hpp"
 #include "api/c_api_accuracy.hpp"
+#include "api/c_api_refine.hpp"
 #include "api/factor_api.hpp"
 #include "bandlib/band_library.hpp"
 #include "pband/pband.h"
@@ -90,4 +91,32 @@
                                 ours_##L(x), ldx, ours_##L(b), ldb,           \
                                 ours_##L(r), ldr, threads);                   \
   }                                                                           \
+  }
+
+// The condition estimate and refinement of one element type, with the
+// names the macro above gave.
+#define PBAND_C_API_REFINE_MEMBERS(L, C, T, SUFFIX)                            \
+  namespace {                                                                  \
+  constexpr pband::api::RefineEntries<T> refine_##L{                           \
+      &pband::band_product_##SUFFIX, &pband::band_abs_product_##SUFFIX};       \
+  }                                                                            \
+  extern "C" {                                                                 \
+  int pband_rcond_##L(int32_t n, int32_t hb, const C* ab, int32_t ldab,        \
+                      const C* factor, int64_t lfactor,                        \
+                      pband::RealOf<T> anorm, pband::RealOf<T>* rcond,         \
+                      int32_t threads) {                                       \
+    return pband::api::rcond(entries_##L, n, hb, ours_##L(ab), ldab,           \
+                             ours_##L(factor), lfactor, anorm, rcond,          \
+                             threads);                                         \
+  }                                                                            \
+  int pband_refine_##L(int32_t n, int32_t hb, int32_t nrhs, const C* a,        \
+                       int32_t lda, const C* af, int32_t ldaf,                 \
+                       const C* factor, int64_t lfactor, const C* b,           \
+                       int32_t ldb, C* x, int32_t ldx, pband::RealOf<T>* ferr, \
+                       pband::RealOf<T>* berr, int32_t threads) {              \
+    return pband::api::refine(entries_##L, refine_##L, n, hb, nrhs,            \
+                              ours_##L(a), lda, ours_##L(af), ldaf,            \
+                              ours_##L(factor), lfactor, ours_##L(b), ldb,     \
+                              ours_##L(x), ldx, ferr, berr, threads);          \
+  }                                                                            \
   }

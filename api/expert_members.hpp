@@ -1,7 +1,5 @@
 // Defines the expert driver's C entry of one element type as a forwarder
-// to the shared template, so each type is a single line of it. Built only
-// with PBAND_EXPERT_DRIVER: it calls the condition estimate and the
-// refinement (api/accuracy_calls.hpp), which come with another change.
+// to the shared template, so each type is a single line of it.
 #pragma once
 
 #include <complex>
@@ -9,9 +7,7 @@
 
 #include "accuracy/band_accuracy.hpp"
 #include "accuracy/band_scaling.hpp"
-#include "api/accuracy_calls.hpp"
 #include "api/expert_api.hpp"
-#include "api/pband_expert.h"
 #include "bandlib/band_library.hpp"
 #include "pband/pband.h"
 #include "solver/band_solver.hpp"

@@ -46,6 +46,11 @@ const char* pband_status_message(int status) {
            "complex: a pivot was zero; a batch: in at least one system)";
   if (status == PBAND_OUT_OF_MEMORY) return "out of memory for the workspace";
   if (status >= -12) return invalid[-status - 1];
+  // The refinement's arguments past the twelfth.
+  static const char* const further[] = {
+      "argument 13 is invalid", "argument 14 is invalid",
+      "argument 15 is invalid", "argument 16 is invalid"};
+  if (status >= -16) return further[-status - 13];
   return "unknown status";
 }
 

@@ -2,3 +2,4 @@
 #include "api/c_api_members.hpp"
 
 PBAND_C_API_MEMBERS(s, float, float, r4)
+PBAND_C_API_REFINE_MEMBERS(s, float, float, r4)

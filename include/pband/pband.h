@@ -339,6 +339,46 @@ PBAND_API int pband_inverse_band_z(int32_t n, int32_t hb,
                                    const pband_complex_double* l, int32_t ldl,
                                    pband_complex_double* z, int32_t ldz);
 
+/* Solves A·X = B as LAPACK's ?pbsvx, with the stored cyclic-reduction
+ * factor in afb and factor. fact 'N': factor a copy of A; 'E': equilibrate
+ * A first when its diagonal asks for it (pband_equilibrate_*; ab and b
+ * are then scaled in place, *equed = 'Y', s the factors); 'F': afb and
+ * factor hold pband_factor_* of A (scaled by s when *equed = 'Y').
+ * Then rcond, X (into x; b is read), refinement with forward and backward
+ * error bounds per column, X scaled back. Status 0; n + 1 when
+ * rcond < eps (X and the bounds still computed); 1 when the factor
+ * failed (rcond = 0); -i for argument i, nothing touched;
+ * PBAND_OUT_OF_MEMORY.
+ * Arguments: 1 fact, 2 n, 3 hb, 4 nrhs, 5 ab, 6 ldab, 7 afb, 8 ldafb,
+ * 9 equed, 10 s, 11 factor, 12 lfactor, 13 b, 14 ldb, 15 x, 16 ldx,
+ * 17 rcond, 18 ferr, 19 berr, 20 threads. */
+PBAND_API int pband_solve_expert_s(char fact, int32_t n, int32_t hb,
+                                   int32_t nrhs, float* ab, int32_t ldab,
+                                   float* afb, int32_t ldafb, char* equed,
+                                   float* s, float* factor, int64_t lfactor,
+                                   float* b, int32_t ldb, float* x, int32_t ldx,
+                                   float* rcond, float* ferr, float* berr,
+                                   int32_t threads);
+PBAND_API int pband_solve_expert_d(char fact, int32_t n, int32_t hb,
+                                   int32_t nrhs, double* ab, int32_t ldab,
+                                   double* afb, int32_t ldafb, char* equed,
+                                   double* s, double* factor, int64_t lfactor,
+                                   double* b, int32_t ldb, double* x,
+                                   int32_t ldx, double* rcond, double* ferr,
+                                   double* berr, int32_t threads);
+PBAND_API int pband_solve_expert_c(
+    char fact, int32_t n, int32_t hb, int32_t nrhs, pband_complex_float* ab,
+    int32_t ldab, pband_complex_float* afb, int32_t ldafb, char* equed,
+    float* s, pband_complex_float* factor, int64_t lfactor,
+    pband_complex_float* b, int32_t ldb, pband_complex_float* x, int32_t ldx,
+    float* rcond, float* ferr, float* berr, int32_t threads);
+PBAND_API int pband_solve_expert_z(
+    char fact, int32_t n, int32_t hb, int32_t nrhs, pband_complex_double* ab,
+    int32_t ldab, pband_complex_double* afb, int32_t ldafb, char* equed,
+    double* s, pband_complex_double* factor, int64_t lfactor,
+    pband_complex_double* b, int32_t ldb, pband_complex_double* x, int32_t ldx,
+    double* rcond, double* ferr, double* berr, int32_t threads);
+
 /* A short English text for a status; static storage, never NULL. */
 PBAND_API const char* pband_status_message(int status);
 
@@ -414,6 +454,67 @@ PBAND_API int pband_equilibrate_z(int32_t n, int32_t hb,
                                   pband_complex_double* ab, int32_t ldab,
                                   const double* s, double scond, double amax,
                                   char* equed);
+/* rcond := an estimate of 1 / (||A||_1 ||A^-1||_1) from the factor that
+ * pband_factor_* left in ab and factor, as LAPACK's ?pbcon: ||A^-1||_1 by
+ * Higham's estimator (?lacn2) over parallel solves with the factor.
+ * anorm is ||A||_1 as pband_norm1_* gives it for A before it was
+ * factored. n = 0 gives 1; anorm = 0 gives 0; a NaN anorm gives NaN; an
+ * estimate that overflows gives 0. The same bits for every team. Status
+ * 0; -i for argument i (-5: not a factor of this system; -7: anorm < 0),
+ * nothing touched; PBAND_OUT_OF_MEMORY (it allocates 2n elements).
+ * Arguments: 1 n, 2 hb, 3 ab, 4 ldab, 5 factor, 6 lfactor, 7 anorm,
+ * 8 rcond, 9 threads. */
+PBAND_API int pband_rcond_s(int32_t n, int32_t hb, const float* ab,
+                            int32_t ldab, const float* factor, int64_t lfactor,
+                            float anorm, float* rcond, int32_t threads);
+PBAND_API int pband_rcond_d(int32_t n, int32_t hb, const double* ab,
+                            int32_t ldab, const double* factor, int64_t lfactor,
+                            double anorm, double* rcond, int32_t threads);
+PBAND_API int pband_rcond_c(int32_t n, int32_t hb,
+                            const pband_complex_float* ab, int32_t ldab,
+                            const pband_complex_float* factor, int64_t lfactor,
+                            float anorm, float* rcond, int32_t threads);
+PBAND_API int pband_rcond_z(int32_t n, int32_t hb,
+                            const pband_complex_double* ab, int32_t ldab,
+                            const pband_complex_double* factor, int64_t lfactor,
+                            double anorm, double* rcond, int32_t threads);
+
+/* Improves the solutions X of A·X = B by iterative refinement, as
+ * LAPACK's ?pbrfs: a is A itself, af and factor its factor from
+ * pband_factor_*. Each column is corrected while its componentwise
+ * backward error berr exceeds eps, at least halves, and at most 5 times;
+ * ferr bounds its forward error relative to its largest element. Every
+ * right-hand side at once: residuals in one parallel call, corrections in
+ * one parallel solve. The same bits (x, ferr, berr) for every team.
+ * Status 0; -i for argument i (-8: not a factor of this system), nothing
+ * touched; PBAND_OUT_OF_MEMORY (it allocates about 5·n·nrhs elements).
+ * Arguments: 1 n, 2 hb, 3 nrhs, 4 a, 5 lda, 6 af, 7 ldaf, 8 factor,
+ * 9 lfactor, 10 b, 11 ldb, 12 x, 13 ldx, 14 ferr, 15 berr, 16 threads. */
+PBAND_API int pband_refine_s(int32_t n, int32_t hb, int32_t nrhs,
+                             const float* a, int32_t lda, const float* af,
+                             int32_t ldaf, const float* factor, int64_t lfactor,
+                             const float* b, int32_t ldb, float* x, int32_t ldx,
+                             float* ferr, float* berr, int32_t threads);
+PBAND_API int pband_refine_d(int32_t n, int32_t hb, int32_t nrhs,
+                             const double* a, int32_t lda, const double* af,
+                             int32_t ldaf, const double* factor,
+                             int64_t lfactor, const double* b, int32_t ldb,
+                             double* x, int32_t ldx, double* ferr, double* berr,
+                             int32_t threads);
+PBAND_API int pband_refine_c(int32_t n, int32_t hb, int32_t nrhs,
+                             const pband_complex_float* a, int32_t lda,
+                             const pband_complex_float* af, int32_t ldaf,
+                             const pband_complex_float* factor, int64_t lfactor,
+                             const pband_complex_float* b, int32_t ldb,
+                             pband_complex_float* x, int32_t ldx, float* ferr,
+                             float* berr, int32_t threads);
+PBAND_API int pband_refine_z(int32_t n, int32_t hb, int32_t nrhs,
+                             const pband_complex_double* a, int32_t lda,
+                             const pband_complex_double* af, int32_t ldaf,
+                             const pband_complex_double* factor,
+                             int64_t lfactor, const pband_complex_double* b,
+                             int32_t ldb, pband_complex_double* x, int32_t ldx,
+                             double* ferr, double* berr, int32_t threads);
 
 #ifdef __cplusplus
 }

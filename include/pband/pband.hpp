@@ -452,6 +452,13 @@ PBAND_FACTOR_CALLS(std::complex<double>, z)
 
 }  // namespace detail
 
+// Per right-hand side: the forward error bound (relative to the largest
+// element of x) and the componentwise backward error of a refinement.
+template <Element T>
+struct Refinement {
+  std::vector<real_t<T>> ferr, berr;
+};
+
 // A stored cyclic-reduction factor, for many solves with one matrix: it
 // factors its own copy of the band on `threads` threads (the caller's is
 // left alone), then solves any number of right-hand sides in parallel,
@@ -471,6 +478,7 @@ requires(!std::is_const_v<T>) class Factor {
       (void)detail::result_of(static_cast<int>(size), "pband::Factor",
                               {"n", "hb", "ldab"});
     factor_.resize(static_cast<std::size_t>(size));
+    anorm_ = norm1(BandView<const T>(band_, n_, hb_), threads);
     info_ = detail::result_of(
         C::factor(n_, hb_, detail::c_ptr(band_.data()), hb_ + 1,
                   detail::c_ptr(factor_.data()), size, threads),
@@ -501,11 +509,22 @@ requires(!std::is_const_v<T>) class Factor {
                              "lfactor", "b", "ldb", "threads"});
   }
 
+  // The condition estimate and refinement (<pband/pband_refine.hpp>).
+  // ‖A‖₁ of the matrix factored, taken before factoring.
+  real_t<T> anorm() const noexcept { return anorm_; }
+  // An estimate of 1 / (‖A‖₁·‖A⁻¹‖₁), as pband_rcond_*.
+  real_t<T> rcond(int threads = 0) const;
+  // Refines x of A·x = b in place, a being the matrix factored; the
+  // error bounds of each column, as pband_refine_*.
+  Refinement<T> refine(BandView<const T> a, MatrixView<const T> b,
+                       MatrixView<T> x, int threads = 0) const;
+
  private:
   std::int32_t n_, hb_;
   std::vector<T> band_;
   std::vector<T> factor_;
   Result info_;
+  real_t<T> anorm_ = 0;
 };
 
 // The library's version, "major.minor.patch".
@@ -515,3 +534,4 @@ inline const char* version() noexcept { return pband_version(); }
 
 // Mixed precision solves.
 #include "pband/mixed.hpp"  // IWYU pragma: export
+#include "pband/pband_refine.hpp"
