@@ -74,8 +74,11 @@ TYPED_TEST(AccuracyBits, NormOnEveryTeam) {
 
 TYPED_TEST(AccuracyBits, ProductAndResidualOnEveryTeam) {
   using T = TypeParam;
-  for (auto [hb, nrhs] : {std::pair{1, 1}, {8, 3}})
-    for (std::int32_t n : around_claims(hb, nrhs)) {
+  for (auto [hb_, nrhs_] : {std::pair{1, 1}, {8, 3}})
+    for (std::int32_t n : around_claims(hb_, nrhs_)) {
+      // Named copies: lambdas cannot capture structured bindings in every
+      // compiler this builds with.
+      const std::int32_t hb = hb_, nrhs = nrhs_;
       ASSERT_GT(split_rows(n, (2 * hb + 1) * nrhs, 5).team, 2);
       const CSystem<T> s = c_system<T>(n, hb, nrhs, 0, 1, 7 + n);
       const std::vector<T> b = random_rhs<T>(n, nrhs, 9);
