@@ -9,16 +9,10 @@
 #include "accuracy/row_team.hpp"
 #include "runtime/runtime_testing.hpp"
 #include "tests/accuracy/accuracy_support.hpp"
+#include "tests/common/all_processors.hpp"
 
 namespace pband::test {
 namespace {
-
-int all_processors(Handle, std::uint32_t* process_mask,
-                   std::uint32_t* system_mask) {
-  *process_mask = 0xFFFFFFFFu;
-  *system_mask = 0xFFFFFFFFu;
-  return 1;
-}
 
 template <class T>
 class AccuracyBits : public ::testing::Test {

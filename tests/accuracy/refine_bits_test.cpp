@@ -3,16 +3,10 @@
 // reports 32 processors so that the solves and sums really split.
 #include "runtime/runtime_testing.hpp"
 #include "tests/accuracy/refine_support.hpp"
+#include "tests/common/all_processors.hpp"
 
 namespace pband::test {
 namespace {
-
-int all_processors(Handle, std::uint32_t* process_mask,
-                   std::uint32_t* system_mask) {
-  *process_mask = 0xFFFFFFFFu;
-  *system_mask = 0xFFFFFFFFu;
-  return 1;
-}
 
 template <class T>
 class RefineBits : public ::testing::Test {

@@ -8,6 +8,7 @@
 
 #include "runtime/runtime_testing.hpp"
 #include "tests/api/c_api_support.hpp"
+#include "tests/common/all_processors.hpp"
 
 namespace pband::test {
 namespace {
@@ -24,14 +25,6 @@ PBAND_TEST_BATCH(double, d)
 PBAND_TEST_BATCH(std::complex<float>, c)
 PBAND_TEST_BATCH(std::complex<double>, z)
 #undef PBAND_TEST_BATCH
-
-// 32 processors, whatever the machine has.
-int all_processors(Handle, std::uint32_t* process_mask,
-                   std::uint32_t* system_mask) {
-  *process_mask = 0xFFFFFFFFu;
-  *system_mask = 0xFFFFFFFFu;
-  return 1;
-}
 
 // count systems of one shape, each with `gap` sentinel elements after its
 // band and after its right-hand sides.

@@ -8,16 +8,10 @@
 
 #include "runtime/runtime_testing.hpp"
 #include "tests/api/c_api_support.hpp"
+#include "tests/common/all_processors.hpp"
 
 namespace pband::test {
 namespace {
-
-int all_processors(Handle, std::uint32_t* process_mask,
-                   std::uint32_t* system_mask) {
-  *process_mask = 0xFFFFFFFFu;
-  *system_mask = 0xFFFFFFFFu;
-  return 1;
-}
 
 class MixedBits : public ::testing::Test {
  protected:

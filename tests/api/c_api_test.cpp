@@ -18,6 +18,7 @@
 #include "solver/band_solver.hpp"
 #include "tests/api/c_api_support.hpp"
 #include "tests/bandlib/bandlib_test_support.hpp"
+#include "tests/common/all_processors.hpp"
 
 extern "C" {
 void spbtrf_(const char* uplo, const int* n, const int* kd, float* ab,
@@ -28,14 +29,6 @@ void dpbtrf_(const char* uplo, const int* n, const int* kd, double* ab,
 
 namespace pband::test {
 namespace {
-
-// 32 processors, whatever the machine has.
-int all_processors(Handle, std::uint32_t* process_mask,
-                   std::uint32_t* system_mask) {
-  *process_mask = 0xFFFFFFFFu;
-  *system_mask = 0xFFFFFFFFu;
-  return 1;
-}
 
 template <class T>
 class CApiTest : public ::testing::Test {

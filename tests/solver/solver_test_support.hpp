@@ -20,6 +20,7 @@
 #include "runtime/runtime.hpp"
 #include "solver/band_solver.hpp"
 #include "tests/common/band_test_util.hpp"
+#include "tests/common/all_processors.hpp"
 
 namespace pband::test {
 
@@ -78,14 +79,6 @@ class Watchdog {
 };
 
 inline constexpr std::chrono::seconds kHangLimit{30};
-
-// 32 processors, whatever the machine has: set_team_size(k) then gives k.
-inline int all_processors(Handle, std::uint32_t* process_mask,
-                          std::uint32_t* system_mask) {
-  *process_mask = 0xFFFFFFFFu;
-  *system_mask = 0xFFFFFFFFu;
-  return 1;
-}
 
 // Fixture base: a known block base and a team size that the test picks;
 // both are process-wide, so they are restored afterwards.

@@ -26,6 +26,7 @@
 #include "runtime/runtime.hpp"
 #include "solver/band_solver.hpp"
 #include "tests/common/band_test_util.hpp"
+#include "tests/common/all_processors.hpp"
 
 #if defined(__SANITIZE_THREAD__)
 #define PBAND_STRESS_TSAN 1
@@ -92,14 +93,6 @@ class Watchdog {
   bool done_ = false;
   std::thread thread_;  // last: starts after the members it uses
 };
-
-// 32 processors whatever the machine has, so that set_team_size(k) gives k.
-inline int all_processors(Handle, std::uint32_t* process_mask,
-                          std::uint32_t* system_mask) {
-  *process_mask = 0xFFFFFFFFu;
-  *system_mask = 0xFFFFFFFFu;
-  return 1;
-}
 
 inline void do_nothing() {}
 
