@@ -10,7 +10,9 @@ same types and shapes and raise the same exceptions as their namesakes in
   factor once in natural column order and solve many; factors pass to and
   from SciPy's functions of the same names (real types);
 - ``factorize(ab, ...)``: a stored parallel factor for many solves with
-  one matrix, with its log-determinant and the band of its inverse;
+  one matrix, with its condition estimate, refinement with error bounds,
+  log-determinant and the band of its inverse; ``rcond_banded`` and
+  ``solveh_banded_mixed`` (a single precision factor refined in double);
 - ``solve_symmetric_banded(ab, b, ...)``: complex symmetric (A = A.T,
   nothing conjugated) as well as real systems.
 
@@ -30,7 +32,8 @@ from numpy.linalg import LinAlgError
 
 from . import _pband
 from ._factor import cho_solve_banded, cholesky_banded
-from ._factorize import BandFactorization, factorize
+from ._factorize import (BandFactorization, factorize, rcond_banded,
+                         solveh_banded_mixed)
 from ._solvers import solve_symmetric_banded, solveh_banded
 from ._threads import get_num_threads, set_num_threads
 from ._threads import register_with_threadpoolctl as _register
@@ -42,6 +45,8 @@ __all__ = [
     "cho_solve_banded",
     "factorize",
     "BandFactorization",
+    "rcond_banded",
+    "solveh_banded_mixed",
     "get_num_threads",
     "set_num_threads",
     "LinAlgError",

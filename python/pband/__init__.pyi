@@ -12,6 +12,8 @@ __all__ = [
     "cho_solve_banded",
     "factorize",
     "BandFactorization",
+    "rcond_banded",
+    "solveh_banded_mixed",
     "get_num_threads",
     "set_num_threads",
     "LinAlgError",
@@ -26,6 +28,7 @@ def solveh_banded(
     lower: bool = ...,
     check_finite: bool = ...,
     threads: int | None = ...,
+    refine: bool = ...,
 ) -> npt.NDArray[Any]: ...
 def solve_symmetric_banded(
     ab: npt.ArrayLike,
@@ -64,6 +67,10 @@ class BandFactorization:
         check_finite: bool = ...,
         threads: int | None = ...,
     ) -> npt.NDArray[Any]: ...
+    def rcond(self, threads: int | None = ...) -> float: ...
+    def refine(
+        self, b: npt.ArrayLike, x: npt.ArrayLike, threads: int | None = ...
+    ) -> tuple[npt.NDArray[Any], npt.NDArray[Any], npt.NDArray[Any]]: ...
     def logdet(self) -> float | complex: ...
     def inverse_bands(self) -> npt.NDArray[Any]: ...
 
@@ -73,5 +80,18 @@ def factorize(
     check_finite: bool = ...,
     threads: int | None = ...,
 ) -> BandFactorization: ...
+def rcond_banded(
+    ab: npt.ArrayLike,
+    lower: bool = ...,
+    check_finite: bool = ...,
+    threads: int | None = ...,
+) -> float: ...
+def solveh_banded_mixed(
+    ab: npt.ArrayLike,
+    b: npt.ArrayLike,
+    lower: bool = ...,
+    check_finite: bool = ...,
+    threads: int | None = ...,
+) -> tuple[npt.NDArray[np.float64], int]: ...
 def get_num_threads() -> int: ...
 def set_num_threads(threads: int | None) -> None: ...

@@ -35,8 +35,12 @@ class BandFactorization:
         self.hb = low.shape[0] - 1
         self.dtype = low.dtype
         self._lower = lower
-        # The original band, for the natural-order factor of inverse_bands.
+        # The original band: the natural-order factor of inverse_bands and
+        # the residuals of refinement are taken from it.
         self._band = low.copy(order="F")
+        status, self._anorm = _pband.norm1(low, threads_for_call(threads))
+        if status != 0:
+            raise ValueError(_pband.status_message(status))
         size = _pband.factor_size(low)
         if size < 0:
             raise ValueError(_pband.status_message(size))
@@ -105,6 +109,97 @@ class BandFactorization:
         if status != 0:
             raise ValueError(_pband.status_message(status))
         return x
+
+    def rcond(self, threads=None):
+        """An estimate of the reciprocal condition number of a.
+
+        1 / (||a||_1 ||inv(a)||_1) by Higham's 1-norm estimator over
+        solves with the stored factor (LAPACK's ``?pbcon`` method), within
+        a small factor of the true value; the same bits on every team.
+
+        Parameters
+        ----------
+        threads : int or None, optional
+            Threads of the team; None: `get_num_threads`.
+
+        Returns
+        -------
+        float
+
+        Raises
+        ------
+        ValueError
+            For `threads` below 1.
+
+        Examples
+        --------
+        >>> import numpy as np
+        >>> import pband
+        >>> f = pband.factorize(np.array([[2., 2.], [-1., 0.]]), lower=True)
+        >>> round(f.rcond(), 12)  # 1 / (3 * 1)
+        0.333333333333
+        """
+        status, value = _pband.rcond(self._low, self._factor, self._anorm,
+                                     threads_for_call(threads))
+        if status != 0:
+            raise ValueError(_pband.status_message(status))
+        return value
+
+    def refine(self, b, x, threads=None):
+        """Improve a solution of a @ x = b, with error bounds.
+
+        Iterative refinement as LAPACK's ``?pbrfs``, every right-hand side
+        at once: residuals with the original matrix, corrections with the
+        stored factor, at most 5 steps.
+
+        Parameters
+        ----------
+        b : (n,) or (n, k) array_like
+            The right-hand sides.
+        x : (n,) or (n, k) array_like
+            A solution to improve, of b's shape.
+        threads : int or None, optional
+            Threads of the team; None: `get_num_threads`.
+
+        Returns
+        -------
+        x : ndarray
+            The refined solution, of b's shape.
+        ferr, berr : (k,) ndarray
+            Per right-hand side, a bound on the forward error relative to
+            the largest element of x, and the componentwise backward error.
+
+        Raises
+        ------
+        ValueError
+            When b or x do not have n rows or differ in shape.
+
+        Examples
+        --------
+        >>> import numpy as np
+        >>> import pband
+        >>> f = pband.factorize(np.array([[2., 2.], [-1., 0.]]), lower=True)
+        >>> x, ferr, berr = f.refine(np.array([1., 1.]), np.array([0.9, 1.]))
+        >>> np.round(x, 12), bool(berr[0] < 1e-15)
+        (array([1., 1.]), True)
+        """
+        b1 = _l.validated(b, True)
+        x1 = _l.validated(x, True)
+        if b1.ndim not in (1, 2) or b1.shape[0] != self.n:
+            raise ValueError(
+                f"b must have shape ({self.n},) or ({self.n}, k), not "
+                f"{b1.shape}")
+        if x1.shape != b1.shape:
+            raise ValueError(f"x must have b's shape {b1.shape}, not "
+                             f"{x1.shape}")
+        bb = np.array(b1, dtype=self.dtype, order="F", copy=True)
+        xx = np.array(x1, dtype=self.dtype, order="F", copy=True)
+        status, ferr, berr = _pband.refine(
+            self._band, self._low, self._factor, _l.columns(bb),
+            _l.columns(xx), threads_for_call(threads))
+        if status != 0:
+            raise ValueError(_pband.status_message(status))
+        return xx, ferr, berr
 
     def logdet(self):
         """The logarithm of the determinant of a.
@@ -194,7 +289,8 @@ def factorize(ab, lower=False, check_finite=True, threads=None):
     Returns
     -------
     BandFactorization
-        With ``solve(b)``, ``logdet()`` and ``inverse_bands()``.
+        With ``solve(b)``, ``rcond()``, ``refine(b, x)``, ``logdet()``
+        and ``inverse_bands()``.
 
     Raises
     ------
@@ -224,3 +320,115 @@ def factorize(ab, lower=False, check_finite=True, threads=None):
     if low is a1:
         low = low.copy(order="F")
     return BandFactorization(low, lower, threads)
+
+
+def rcond_banded(ab, lower=False, check_finite=True, threads=None):
+    """An estimate of the reciprocal condition number of a band matrix.
+
+    ``factorize(ab, lower).rcond()``: 1 / (||a||_1 ||inv(a)||_1), within
+    a small factor of the true value.
+
+    Parameters
+    ----------
+    ab : (hb + 1, n) array_like
+        The band in upper form, or lower form with ``lower=True``.
+    lower : bool, optional
+        Whether ab is in lower form (default: upper form).
+    check_finite : bool, optional
+        Check that the input holds no infinities or NaNs.
+    threads : int or None, optional
+        Threads of the team; None: `get_num_threads`.
+
+    Returns
+    -------
+    float
+
+    Raises
+    ------
+    numpy.linalg.LinAlgError
+        When a is not positive definite (complex: a pivot is zero).
+    ValueError
+        As `factorize`.
+
+    Examples
+    --------
+    >>> import numpy as np
+    >>> import pband
+    >>> round(pband.rcond_banded(np.array([[4., 4., 4.]])), 12)
+    1.0
+    """
+    return factorize(ab, lower, check_finite, threads).rcond(threads)
+
+
+def solveh_banded_mixed(ab, b, lower=False, check_finite=True, threads=None):
+    """Solve a @ x = b in double precision with a single precision factor.
+
+    As LAPACK's ``dsposv``: the factor in single precision, refinement in
+    double until the residual is at the level of double precision (at most
+    30 steps); when that fails, the double solve instead. ab and b are
+    not changed.
+
+    Parameters
+    ----------
+    ab : (hb + 1, n) array_like
+        A real symmetric positive definite band, upper form, or lower
+        form with ``lower=True``.
+    b : (n,) or (n, k) array_like
+        Right-hand sides.
+    lower : bool, optional
+        Whether ab is in lower form (default: upper form).
+    check_finite : bool, optional
+        Check that the input holds no infinities or NaNs.
+    threads : int or None, optional
+        Threads of the team; None: `get_num_threads`.
+
+    Returns
+    -------
+    x : ndarray of float64
+        Of b's shape.
+    iter : int
+        The refinement steps; -2 (a value overflowed single precision),
+        -3 (the single factor failed) or -31 (no convergence) when the
+        double solve was used instead.
+
+    Raises
+    ------
+    numpy.linalg.LinAlgError
+        When a is not positive definite.
+    ValueError
+        For incompatible shapes, infinities or NaNs under `check_finite`,
+        or `threads` below 1.
+    TypeError
+        For complex input, as `solveh_banded`.
+
+    Examples
+    --------
+    >>> import numpy as np
+    >>> import pband
+    >>> ab = np.array([[0., -1., -1.], [2., 2., 2.]])  # upper form
+    >>> x, it = pband.solveh_banded_mixed(ab, np.array([1., 0., 1.]))
+    >>> np.round(x, 12), it >= 0
+    (array([1., 1., 1.]), True)
+    """
+    a1 = _l.validated(ab, check_finite)
+    b1 = _l.validated(b, check_finite)
+    if a1.ndim != 2:
+        raise ValueError(f"ab must be a 2-D array, not of shape {a1.shape}")
+    _l.check_band(a1, "ab")
+    if b1.ndim not in (1, 2) or b1.shape[0] != a1.shape[1]:
+        raise ValueError(
+            f"b must have shape ({a1.shape[1]},) or ({a1.shape[1]}, k), "
+            f"not {b1.shape}")
+    _l.real_only(_l.result_dtype(a1, b1), "solveh_banded")
+    low = _l.lower_form(a1, np.dtype(np.float64), lower, False)
+    bb = np.array(b1, dtype=np.float64, order="F", copy=True)
+    x = np.zeros_like(bb, order="F")
+    if x.size == 0:
+        return x, 0
+    status, it = _pband.solve_mixed(low, _l.columns(bb), _l.columns(x),
+                                    threads_for_call(threads))
+    if status > 0:
+        raise LinAlgError("the matrix is not positive definite")
+    if status < 0:
+        raise ValueError(_pband.status_message(status))
+    return x, int(it)

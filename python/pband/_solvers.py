@@ -5,6 +5,7 @@ import numpy as np
 from numpy.linalg import LinAlgError
 
 from . import _batch
+from . import _factorize
 from . import _layout as _l
 from . import _pband
 from ._threads import threads_for_call
@@ -60,8 +61,26 @@ def _solve(ab, b, lower, overwrite_ab, overwrite_b, check_finite, threads,
     return x
 
 
+def _solve_refined(ab, b, lower, check_finite, threads):
+    """solveh_banded with refine=True: the stored factor's solve, then
+    refinement with the original matrix."""
+    a1 = _l.validated(ab, check_finite)
+    b1 = _l.validated(b, check_finite)
+    if a1.ndim != 2 or b1.ndim not in (1, 2):
+        raise ValueError("refine=True takes one system: ab of shape "
+                         "(hb + 1, n) and b of (n,) or (n, k)")
+    dtype = _l.result_dtype(a1, b1)
+    _l.real_only(dtype, "solveh_banded")
+    try:
+        f = _factorize.factorize(a1.astype(dtype), lower, False, threads)
+    except LinAlgError:
+        raise _not_positive_definite(a1, lower, dtype) from None
+    x = f.solve(b1, threads=threads)
+    return f.refine(b1, x, threads)[0]
+
+
 def solveh_banded(ab, b, overwrite_ab=False, overwrite_b=False, lower=False,
-                  check_finite=True, threads=None):
+                  check_finite=True, threads=None, refine=False):
     """Solve a @ x = b for a real symmetric positive definite band matrix.
 
     As ``scipy.linalg.solveh_banded`` for real input, by block cyclic
@@ -85,6 +104,9 @@ def solveh_banded(ab, b, overwrite_ab=False, overwrite_b=False, lower=False,
         Check that the input holds no infinities or NaNs.
     threads : int or None, optional
         Threads of the team; None: `get_num_threads`.
+    refine : bool, optional
+        Improve x by iterative refinement as LAPACK's ``?pbrfs`` (one
+        system only; ab and b are then left alone).
 
     Returns
     -------
@@ -113,6 +135,8 @@ def solveh_banded(ab, b, overwrite_ab=False, overwrite_b=False, lower=False,
     >>> pband.solveh_banded(np.stack([ab, 2 * ab]), np.ones(3)).shape
     (2, 3)
     """
+    if refine:
+        return _solve_refined(ab, b, lower, check_finite, threads)
     return _solve(ab, b, lower, overwrite_ab, overwrite_b, check_finite,
                   threads, "solveh_banded")
 

@@ -15,6 +15,7 @@ from test_pband import band, rhs
 
 PUBLIC = ["solveh_banded", "solve_symmetric_banded", "cholesky_banded",
           "cho_solve_banded", "factorize", "BandFactorization",
+          "rcond_banded", "solveh_banded_mixed",
           "get_num_threads", "set_num_threads", "LinAlgError"]
 
 
