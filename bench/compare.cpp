@@ -20,6 +20,7 @@
 #include "bandlib/band_tuning.hpp"
 #include "bench/harness.hpp"
 #include "bench/lapack_provider.hpp"
+#include "bench/factor_timing.hpp"
 #include "bench/mixed_timing.hpp"
 #include "bench/residual_timing.hpp"
 #include "driver/benchmark.hpp"
@@ -41,6 +42,7 @@ struct Options {
   bool overhead = true;
   bool residual = true;
   bool mixed = true;
+  bool factor = true;
   double mixed_budget = 900;  // seconds
   double sweep_budget = 1.0;
   std::string libdir = "/usr/lib/x86_64-linux-gnu";
@@ -67,6 +69,8 @@ void usage() {
       " (16,64,256,1024,4096)\n"
       "  --no-main --no-nb-sweep --no-sweep --no-overhead --no-residual\n"
       "  --no-mixed          leave out mixed precision against dpbsv\n"
+      "  --no-factor         leave out the stored factor against dpbtrs,\n"
+      "                      dpbcon and dpbrfs\n"
       "  --mixed-budget S    seconds the mixed precision rows may take (900)\n"
       "  --no-sweep-openblas leave OpenBLAS out of the sweep\n"
       "  --libdir DIR        where Debian's lapack/, blas/ and\n"
@@ -145,6 +149,8 @@ std::optional<Options> parse(int argc, char** argv) {
       o.overhead = false;
     } else if (a == "--no-residual") {
       o.residual = false;
+    } else if (a == "--no-factor") {
+      o.factor = false;
     } else if (a == "--no-mixed") {
       o.mixed = false;
     } else if (a == "--mixed-budget") {
@@ -630,6 +636,7 @@ int run(const Options& o) {
   if (o.mixed)
     failures += time_mixed(providers[0], teams, std::min(o.reps, 3),
                            o.mixed_budget);
+  if (o.factor) failures += time_factor(providers[0], teams, o.reps);
 
   const std::int32_t n = 2000000, hb = 8;
   TeamData data;

@@ -86,6 +86,10 @@ LapackProvider load_lapack_provider(const std::string& name,
     return p;
   }
   p.dsbmv = reinterpret_cast<SbmvR8>(dlsym(handle, "dsbmv_"));
+  p.dpbtrf = reinterpret_cast<PbtrfR8>(dlsym(handle, "dpbtrf_"));
+  p.dpbtrs = reinterpret_cast<PbtrsR8>(dlsym(handle, "dpbtrs_"));
+  p.dpbcon = reinterpret_cast<PbconR8>(dlsym(handle, "dpbcon_"));
+  p.dpbrfs = reinterpret_cast<PbrfsR8>(dlsym(handle, "dpbrfs_"));
   p.spbsv_file = file_of(reinterpret_cast<void*>(p.spbsv));
   p.dpbsv_file = file_of(reinterpret_cast<void*>(p.dpbsv));
   p.loaded = namespace_files(handle);

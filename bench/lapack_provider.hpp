@@ -23,11 +23,36 @@ using SbmvR8 = void (*)(const char* uplo, const int* n, const int* k,
                         const double* x, const int* incx, const double* beta,
                         double* y, const int* incy, std::size_t uplo_len);
 
+// The factor, its solve, the condition estimate and refinement (dpbtrf,
+// dpbtrs, dpbcon, dpbrfs), lower storage.
+using PbtrfR8 = void (*)(const char* uplo, const int* n, const int* kd,
+                         double* ab, const int* ldab, int* info,
+                         std::size_t uplo_len);
+using PbtrsR8 = void (*)(const char* uplo, const int* n, const int* kd,
+                         const int* nrhs, const double* ab, const int* ldab,
+                         double* b, const int* ldb, int* info,
+                         std::size_t uplo_len);
+using PbconR8 = void (*)(const char* uplo, const int* n, const int* kd,
+                         const double* ab, const int* ldab,
+                         const double* anorm, double* rcond, double* work,
+                         int* iwork, int* info, std::size_t uplo_len);
+using PbrfsR8 = void (*)(const char* uplo, const int* n, const int* kd,
+                         const int* nrhs, const double* ab, const int* ldab,
+                         const double* afb, const int* ldafb,
+                         const double* b, const int* ldb, double* x,
+                         const int* ldx, double* ferr, double* berr,
+                         double* work, int* iwork, int* info,
+                         std::size_t uplo_len);
+
 struct LapackProvider {
   std::string name;
   PbsvR4 spbsv = nullptr;
   PbsvR8 dpbsv = nullptr;
   SbmvR8 dsbmv = nullptr;  // from the provider's BLAS; null when absent
+  PbtrfR8 dpbtrf = nullptr;  // null when absent, as the three below
+  PbtrsR8 dpbtrs = nullptr;
+  PbconR8 dpbcon = nullptr;
+  PbrfsR8 dpbrfs = nullptr;
   // File in which dladdr finds each resolved symbol (after realpath).
   std::string spbsv_file;
   std::string dpbsv_file;
