@@ -11,33 +11,13 @@
 #include <string>
 
 #include "bench/harness.hpp"
+#include "bench/timed_calls.hpp"
 #include "pband/pband.h"
 
 namespace pband::bench {
 namespace {
 
 constexpr int kSolves = 100;
-
-// The median and least of `reps` timed calls after one warm-up, each
-// after an untimed `restore`; the first nonzero status.
-struct Timed {
-  Stats st;
-  int status = 0;
-};
-Timed time_calls(int reps, const std::function<void()>& restore,
-                 const std::function<int()>& call) {
-  std::vector<double> seconds;
-  Timed t;
-  for (int k = 0; k <= reps; ++k) {
-    restore();
-    const double t0 = now_seconds();
-    const int status = call();
-    if (k > 0) seconds.push_back(now_seconds() - t0);
-    if (t.status == 0) t.status = status;
-  }
-  t.st = summarize(seconds);
-  return t;
-}
 
 void row(std::int32_t hb, const char* what, int team, const Timed& t,
          const Timed& ref, int& failures) {

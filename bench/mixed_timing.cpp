@@ -12,6 +12,7 @@
 #include <string>
 
 #include "bench/harness.hpp"
+#include "bench/timed_calls.hpp"
 #include "pband/pband.h"
 
 namespace pband::bench {
@@ -31,27 +32,6 @@ double backward_error(const BandSystem<double>& s, const Array<double>& x,
   pband_residual_d(s.n, s.hb, 1, s.A0.data(), s.hb + 1, x.data(), s.n,
                    s.B0.data(), s.n, r.data(), s.n, 0);
   return largest(r, s.n) / (anorm * largest(x, s.n) + largest(s.B0, s.n));
-}
-
-struct Timed {
-  Stats st;
-  int status = 0;
-};
-
-// One untimed restore and one timed call per repetition, after a warm-up.
-Timed time_calls(int reps, const std::function<void()>& restore,
-                 const std::function<int()>& call) {
-  std::vector<double> seconds;
-  Timed t;
-  for (int k = 0; k <= reps; ++k) {
-    restore();
-    const double t0 = now_seconds();
-    const int status = call();
-    if (k > 0) seconds.push_back(now_seconds() - t0);
-    if (t.status == 0) t.status = status;
-  }
-  t.st = summarize(seconds);
-  return t;
 }
 
 }  // namespace
