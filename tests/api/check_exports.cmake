@@ -1,5 +1,5 @@
 # libpband exports its C interface and nothing else, under its SONAME:
-# exactly the functions pband.h declares.
+# exactly the functions pband.h (and the headers it includes) declares.
 # Run as: cmake -DLIBRARY=<path> -DSONAME=<name> -DHEADER=<pband.h>
 #         -P check_exports.cmake
 find_program(NM nm REQUIRED)
@@ -7,7 +7,14 @@ find_program(READELF readelf REQUIRED)
 execute_process(COMMAND ${NM} -D --defined-only ${LIBRARY}
   OUTPUT_VARIABLE symbols COMMAND_ERROR_IS_FATAL ANY)
 string(REGEX MATCHALL "[^\n]+" lines "${symbols}")
-file(READ ${HEADER} header)
+# pband.h and the headers beside it that it includes.
+get_filename_component(header_dir ${HEADER} DIRECTORY)
+file(GLOB headers ${header_dir}/pband*.h)
+set(header "")
+foreach(h IN LISTS headers)
+  file(READ ${h} text)
+  string(APPEND header "${text}")
+endforeach()
 string(REGEX MATCHALL "PBAND_API[^;(]* \\**(pband_[a-z0-9_]+)\\(" decls
   "${header}")
 set(declared "")
