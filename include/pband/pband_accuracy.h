@@ -215,14 +215,12 @@ PBAND_API int pband_solve_expert_z(
 PBAND_API int pband_solve_mixed_ds(int32_t n, int32_t hb, int32_t nrhs,
                                    const double* ab, int32_t ldab,
                                    const double* b, int32_t ldb, double* x,
-                                   int32_t ldx, int32_t* iter,
-                                   int32_t threads);
+                                   int32_t ldx, int32_t* iter, int32_t threads);
 PBAND_API int pband_solve_mixed_zc(int32_t n, int32_t hb, int32_t nrhs,
-                                   const pband_complex_double* ab,
-                                   int32_t ldab, const pband_complex_double* b,
-                                   int32_t ldb, pband_complex_double* x,
-                                   int32_t ldx, int32_t* iter,
-                                   int32_t threads);
+                                   const pband_complex_double* ab, int32_t ldab,
+                                   const pband_complex_double* b, int32_t ldb,
+                                   pband_complex_double* x, int32_t ldx,
+                                   int32_t* iter, int32_t threads);
 
 /* Equilibration, as LAPACK's ?pbequ and ?laqsb. The factors:
  * s(i) = 1/sqrt(|a(i,i)|), scond = sqrt(min |a(i,i)|) / sqrt(max |a(i,i)|),
