@@ -89,13 +89,7 @@ void solve_band_system(T* A, std::int32_t n, std::int32_t hb, T* B,
   else
     block_base = select_solver_tuning_real();
   SolveControl<T> control;
-  control.A = A;
-  control.n = n;
-  control.hb = hb;
-  control.B = B;
-  control.nrhs = nrhs;
-  control.saved = W;
-  control.coupling = W == nullptr ? W : W + std::int64_t(n) * hb;
+  control.set_system(A, n, hb, B, nrhs, W);
   control.start_levels(band_block_size(block_base, n, hb));
   if (block_size != nullptr) *block_size = control.block_size;
   status = run_solve(control, running_team(team_size));
@@ -114,16 +108,8 @@ void solve_band_system_factored(const T* A, std::int32_t n, std::int32_t hb,
   if (status == 0 && block_size < 1) status = -7;
   if (status != 0 || n == 0 || nrhs == 0) return;
   SolveControl<T> control;
-  // Never written in this mode.
-  control.A = const_cast<T*>(A);
-  control.n = n;
-  control.hb = hb;
-  control.B = B;
-  control.nrhs = nrhs;
-  control.saved = const_cast<T*>(W);
-  control.coupling = control.saved == nullptr
-                         ? control.saved
-                         : control.saved + std::int64_t(n) * hb;
+  // A and W are never written in this mode.
+  control.set_system(const_cast<T*>(A), n, hb, B, nrhs, const_cast<T*>(W));
   control.rhs_only = true;
   control.start_levels(std::min(block_size, std::max(n, 1)));
   status = run_solve(control, running_team(team_size));

@@ -39,6 +39,19 @@ struct SolveControl {
   // [p-1] set when a pivot fails in a phase ending on slot p.
   std::atomic<std::int32_t> failure_flags[2] = {0, 0};
 
+  // The system and the workspace (2·n·hb elements: saved store, then
+  // coupling store).
+  void set_system(T* a, std::int32_t order, std::int32_t half_band, T* b,
+                  std::int32_t columns, T* w) {
+    A = a;
+    n = order;
+    hb = half_band;
+    B = b;
+    nrhs = columns;
+    saved = w;
+    coupling = w == nullptr ? w : w + std::int64_t(order) * half_band;
+  }
+
   // The first level's values for blocks of `size` columns.
   void start_levels(std::int32_t size) {
     block_size = size;

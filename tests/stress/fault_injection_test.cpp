@@ -287,13 +287,7 @@ TYPED_TEST(PivotAtEveryBlock, SolverTeamLeavesAtOneBarrier) {
            ++k)
         a[pos(std::max(j, k), std::min(j, k), kHb)] = T(0);
       SolveControl<T> control;
-      control.A = a.data();
-      control.B = b.data();
-      control.saved = w.data();
-      control.coupling = w.data() + std::int64_t(kN) * kHb;
-      control.n = kN;
-      control.hb = kHb;
-      control.nrhs = 1;
+      control.set_system(a.data(), kN, kHb, b.data(), 1, w.data());
       control.start_levels(block_size);
       Team& t = control.team;
       t.size = team;
