@@ -13,13 +13,13 @@ namespace pband {
 // Columns per block: max(base² / max(hb, 1), hb + 1). Never more than n,
 // which changes nothing (one block either way) and keeps a huge hb from
 // overflowing 32 bits.
-inline std::int32_t band_block_size(std::int32_t base, std::int32_t n,
+inline std::int32_t band_block_size(std::int32_t base, std::int64_t n,
                                     std::int32_t hb) {
   const std::int64_t b = base;
   const std::int64_t size = std::max<std::int64_t>(
       b * b / std::max<std::int64_t>(hb, 1), std::int64_t(hb) + 1);
   return static_cast<std::int32_t>(
-      std::min<std::int64_t>(size, std::max<std::int32_t>(n, 1)));
+      std::min<std::int64_t>(size, std::max<std::int64_t>(n, 1)));
 }
 
 // Half bandwidth known at compile time (0, 1, 2, …) or kAnyHb: read from

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "solver/band_solve_driver.hpp"
+#include "solver/block_phases.hpp"
 #include "solver/band_solver.hpp"
 
 // SUFFIX: r4, r8, c8 or c16; T: the element type.
@@ -34,4 +35,7 @@
       std::int32_t& status) {                                                  \
     solve_band_system_factored<T>(A, n, hb, B, nrhs, W, block_size, team_size, \
                                   status);                                     \
+  }                                                                            \
+  BlockOps<T> solver_block_ops_##SUFFIX(std::int64_t hb) {                     \
+    return block_ops<T>(hb, isa_in_use());                                     \
   }

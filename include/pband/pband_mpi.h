@@ -1,0 +1,78 @@
+/* pband over MPI: the block cyclic-reduction solve of a symmetric positive
+ * definite (complex: complex symmetric) band system whose rows are spread
+ * over the ranks of a communicator. Link libpband_mpi (CMake: the
+ * component mpi of the package pband, target pband::pband_mpi;
+ * pkg-config: pband_mpi).
+ *
+ * Each rank passes its piece: columns first … first + count − 1 (0-based)
+ * of the lower band in LAPACK's layout (leading dimension ldab >= hb + 1)
+ * and the same rows of B (leading dimension ldb >= max(1, count)). The
+ * pieces follow each other in rank order and cover 0 … n − 1: rank 0's
+ * first is 0, each next rank's first is the previous first + count, the
+ * last rank's first + count is n. Pieces may be unequal or empty, and
+ * there may be more ranks than blocks. n, hb and nrhs are the same on
+ * every rank; threads is each rank's own team (0 or less: every
+ * processor the rank may run on).
+ *
+ * The solution has the same bits for every number of ranks, every split
+ * and every team, and those of pband_solve_* on one process for the same
+ * system. No rank's floating-point result is ever summed with another's.
+ *
+ * Every call is collective over comm and returns the same status on every
+ * rank: 0 success; 1 a pivot failed on some rank (real: not positive;
+ * complex: zero), the B pieces are then left as they were; −i argument i
+ * was invalid on some rank (the first in argument order over all ranks),
+ * nothing was touched on any rank; PBAND_OUT_OF_MEMORY when some rank
+ * could not reserve its arrays; PBAND_MPI_ERROR when MPI reported an
+ * error (only under an error handler that returns). An invalid
+ * communicator (argument 1) is reported by the rank that passed it alone.
+ */
+#ifndef PBAND_PBAND_MPI_H
+#define PBAND_PBAND_MPI_H
+
+/* The C interface of MPI alone, also from C++: MPI's deprecated C++
+ * bindings would need a library of their own. */
+#if defined(__cplusplus) && !defined(OMPI_SKIP_MPICXX)
+#define OMPI_SKIP_MPICXX 1
+#endif
+#if defined(__cplusplus) && !defined(MPICH_SKIP_MPICXX)
+#define MPICH_SKIP_MPICXX 1
+#endif
+#include <mpi.h>
+#include <stdint.h>
+
+#include "pband/pband.h"
+
+#define PBAND_MPI_ERROR (-1011)
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Solves A·X = B; each rank's B piece becomes its rows of X. ab is only
+ * read. Arguments: 1 comm, 2 n, 3 hb, 4 nrhs, 5 first, 6 count, 7 ab,
+ * 8 ldab, 9 b, 10 ldb, 11 threads. */
+PBAND_API int pband_mpi_solve_s(MPI_Comm comm, int64_t n, int32_t hb,
+                                int32_t nrhs, int64_t first, int32_t count,
+                                float* ab, int32_t ldab, float* b,
+                                int32_t ldb, int32_t threads);
+PBAND_API int pband_mpi_solve_d(MPI_Comm comm, int64_t n, int32_t hb,
+                                int32_t nrhs, int64_t first, int32_t count,
+                                double* ab, int32_t ldab, double* b,
+                                int32_t ldb, int32_t threads);
+PBAND_API int pband_mpi_solve_c(MPI_Comm comm, int64_t n, int32_t hb,
+                                int32_t nrhs, int64_t first, int32_t count,
+                                pband_complex_float* ab, int32_t ldab,
+                                pband_complex_float* b, int32_t ldb,
+                                int32_t threads);
+PBAND_API int pband_mpi_solve_z(MPI_Comm comm, int64_t n, int32_t hb,
+                                int32_t nrhs, int64_t first, int32_t count,
+                                pband_complex_double* ab, int32_t ldab,
+                                pband_complex_double* b, int32_t ldb,
+                                int32_t threads);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* PBAND_PBAND_MPI_H */

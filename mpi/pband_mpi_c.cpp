@@ -1,0 +1,5 @@
+// The distributed C interface in one element type, from the shared
+// templates.
+#include "mpi/mpi_members.hpp"
+
+PBAND_MPI_MEMBERS(c, pband_complex_float, std::complex<float>)
