@@ -66,8 +66,8 @@ inline constexpr int kTagToPieces = 0x10001;
 // 9 b, 10 ldb, 11 threads.
 template <class T>
 int solve(MPI_Comm comm, std::int64_t n, std::int32_t hb, std::int32_t nrhs,
-          std::int64_t first, std::int32_t count, const T* ab,
-          std::int32_t ldab, T* b, std::int32_t ldb, std::int32_t threads) {
+          std::int64_t first, std::int32_t count, T* ab, std::int32_t ldab,
+          T* b, std::int32_t ldb, std::int32_t threads) {
   if (!usable(comm)) return -1;
   CallFacts f{n, hb, nrhs, first, count, 0};
   if (ab == nullptr && count > 0)
@@ -84,7 +84,15 @@ int solve(MPI_Comm comm, std::int64_t n, std::int32_t hb, std::int32_t nrhs,
 
   const Geometry g = system_geometry<T>(n, hb, nrhs);
   RankArrays<T> rank;
-  const bool reserved = rank.reserve(g);
+  const BlockRun held = blocks_held(g, first, count);
+  // A rank holding the whole system works in its own arrays where their
+  // layout is the solver's, as pband_solve_* does: no copy.
+  const bool whole = count == n;
+  T* own_band = whole && ldab == g.hb + 1 ? ab : nullptr;
+  T* own_rhs = whole && (nrhs <= 1 || ldb == n) ? b : nullptr;
+  const bool reserved =
+      rank.reserve(g, held.lo, held.hi >= held.lo ? g.last(held.hi) : 0,
+                   own_band, own_rhs);
   OwnComm own(comm);
   MPI_Comm c = own.get();
   int status = agree(comm, reserved && c != MPI_COMM_NULL ? 0
@@ -93,15 +101,16 @@ int solve(MPI_Comm comm, std::int64_t n, std::int32_t hb, std::int32_t nrhs,
   int me = 0;
   MPI_Comm_rank(c, &me);
   const GlobalArrays<T>& ga = rank.arrays;
-  band_in(ga, first, count, ab, ldab);
-  rhs_copy(ga, first, count, b, ldb, true);
+  if (own_band == nullptr) band_in(ga, first, count, ab, ldab);
+  if (own_rhs == nullptr) rhs_copy(ga, first, count, b, ldb, true);
   status = mpi_status(move_rows(c, pieces, me, ga, true, true, true,
                                 kTagToBlocks));
   if (status == 0) status = solve_levels(c, pieces, me, ga, team_for(threads));
   if (status == 0 && nrhs > 0) {
     status = mpi_status(move_rows(c, pieces, me, ga, false, true, false,
                                   kTagToPieces));
-    if (status == 0) rhs_copy(ga, first, count, b, ldb, false);
+    if (status == 0 && own_rhs == nullptr)
+      rhs_copy(ga, first, count, b, ldb, false);
   }
   return status;
 }

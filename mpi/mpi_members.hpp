@@ -15,6 +15,6 @@
       int32_t count, C* ab, int32_t ldab, C* b, int32_t ldb,                 \
       int32_t threads) {                                                     \
     return pband::mpi::solve<T>(comm, n, hb, nrhs, first, count,             \
-                                reinterpret_cast<const T*>(ab), ldab,        \
+                                reinterpret_cast<T*>(ab), ldab,        \
                                 reinterpret_cast<T*>(b), ldb, threads);      \
   }

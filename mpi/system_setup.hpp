@@ -56,25 +56,40 @@ inline bool poison_arrays = false;
 template <class T>
 class RankArrays {
  public:
-  // False when this rank cannot reserve them.
-  bool reserve(const Geometry& g) {
+  // False when this rank cannot reserve them. Rows (columns) lo … hi are
+  // the rank's own, which it sweeps. A rank holding the whole system may
+  // pass its own band (stride hb + 1) and B (columns n apart), which are
+  // then used in place, as the one-process solve uses them.
+  bool reserve(const Geometry& g, std::int64_t lo, std::int64_t hi,
+               T* own_band = nullptr, T* own_rhs = nullptr) {
     const std::int64_t n = g.n, hb = g.hb;
     const auto bytes = [](std::int64_t elements) {
       return static_cast<std::size_t>(elements) * sizeof(T);
     };
     // Past the end: a whole last block's stores, which a form may address.
     const std::int64_t pad = (hb + 1) * (hb + 1);
-    const bool ok = band_.reserve(bytes(n * (hb + 1) + pad)) &&
-                    coupling_.reserve(hb > 0 ? bytes(n * hb + pad) : 0) &&
-                    saved_.reserve(hb > 0 ? bytes(n * hb + pad) : 0) &&
-                    rhs_.reserve(bytes(n * g.nrhs));
+    const bool ok =
+        band_.reserve(own_band ? 0 : bytes(n * (hb + 1) + pad)) &&
+        coupling_.reserve(hb > 0 ? bytes(n * hb + pad) : 0) &&
+        saved_.reserve(hb > 0 ? bytes(n * hb + pad) : 0) &&
+        rhs_.reserve(own_rhs ? 0 : bytes(n * g.nrhs));
+    if (ok && hi >= lo) {
+      const auto part = [&](VirtualArray& v, std::int64_t per_row) {
+        v.prefer_huge_pages(bytes((lo - 1) * per_row), bytes(hi * per_row));
+      };
+      part(band_, hb + 1);
+      part(coupling_, hb);
+      part(saved_, hb);
+      for (std::int64_t q = 0; q < g.nrhs; ++q)
+        rhs_.prefer_huge_pages(bytes(q * n + lo - 1), bytes(q * n + hi));
+    }
     if (ok && poison_arrays)
       for (VirtualArray* v : {&band_, &coupling_, &saved_, &rhs_})
         v->fill(0xff);
-    arrays.a = static_cast<T*>(band_.data());
+    arrays.a = own_band ? own_band : static_cast<T*>(band_.data());
     arrays.coupling = static_cast<T*>(coupling_.data());
     arrays.saved = static_cast<T*>(saved_.data());
-    arrays.b = static_cast<T*>(rhs_.data());
+    arrays.b = own_rhs ? own_rhs : static_cast<T*>(rhs_.data());
     arrays.g = g;
     return ok;
   }

@@ -23,11 +23,18 @@ class VirtualArray {
   bool reserve(std::size_t bytes);
   void* data() const { return data_; }
 
+  // Asks for huge pages over bytes [from, to) (best effort): the part a
+  // rank sweeps, which then costs fewer page faults and TLB misses. The
+  // rest keeps small pages, so a neighbour's part costs little memory.
+  void prefer_huge_pages(std::size_t from, std::size_t to);
+
   // Tests only: fill every reserved byte with `byte`, so that a read of
   // a part never received shows in the result.
   void fill(unsigned char byte);
 
  private:
+  void* mapped_ = nullptr;
+  std::size_t mapped_bytes_ = 0;
   void* data_ = nullptr;
   std::size_t bytes_ = 0;
 };

@@ -20,7 +20,7 @@
  *
  * Every call is collective over comm and returns the same status on every
  * rank: 0 success; 1 a pivot failed on some rank (real: not positive;
- * complex: zero), the B pieces are then left as they were; −i argument i
+ * complex: zero), the B pieces are then undefined; −i argument i
  * was invalid on some rank (the first in argument order over all ranks),
  * nothing was touched on any rank; PBAND_OUT_OF_MEMORY when some rank
  * could not reserve its arrays; PBAND_MPI_ERROR when MPI reported an
@@ -50,8 +50,10 @@ extern "C" {
 #endif
 
 /* Solves A·X = B; each rank's B piece becomes its rows of X. ab is only
- * read. Arguments: 1 comm, 2 n, 3 hb, 4 nrhs, 5 first, 6 count, 7 ab,
- * 8 ldab, 9 b, 10 ldb, 11 threads. */
+ * read, except on a rank whose piece is the whole system with ldab =
+ * hb + 1 and hb < n: that rank works in place, and ab is scratch as in
+ * pband_solve_*. Arguments: 1 comm, 2 n, 3 hb, 4 nrhs, 5 first, 6 count,
+ * 7 ab, 8 ldab, 9 b, 10 ldb, 11 threads. */
 PBAND_API int pband_mpi_solve_s(MPI_Comm comm, int64_t n, int32_t hb,
                                 int32_t nrhs, int64_t first, int32_t count,
                                 float* ab, int32_t ldab, float* b,
