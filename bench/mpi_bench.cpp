@@ -75,7 +75,7 @@ void piece_of(const Options& o, std::int64_t n, std::int64_t first,
     for (std::int64_t i = 0; i <= std::min<std::int64_t>(o.hb, n - 1 - col);
          ++i)
       a[std::size_t(j * ld + i)] =
-          whole ? whole->a[std::size_t(col * ld + i)]
+          whole    ? whole->a[std::size_t(col * ld + i)]
           : i == 0 ? 2.0 * o.hb + 1.5 + 0.5 * drawn(col, col)
                    : drawn(col + i, col);
     for (std::int64_t q = 0; q < o.nrhs; ++q)
@@ -86,7 +86,9 @@ void piece_of(const Options& o, std::int64_t n, std::int64_t first,
 
 System test_system(std::int64_t n, std::int32_t hb, std::int32_t nrhs) {
   const std::int64_t len = n + std::int64_t(hb) * (n - 1);
-  const auto elements = [](std::int64_t k) { return static_cast<std::size_t>(k); };
+  const auto elements = [](std::int64_t k) {
+    return static_cast<std::size_t>(k);
+  };
   std::vector<float> a(elements(len)), b(elements(n * nrhs)),
       x(elements(n * nrhs));
   pband::make_test_problem(a.data(), b.data(), x.data(),
@@ -288,8 +290,8 @@ int main(int argc, char** argv) {
       ac = a;
       bc = b0;
       ts.push_back(timed([&] {
-        pdpbsv_("L", &in, &ibw, &inrhs, ac.data(), &one, desca, bc.data(),
-                &one, descb, work.data(), &lwork, &info);
+        pdpbsv_("L", &in, &ibw, &inrhs, ac.data(), &one, desca, bc.data(), &one,
+                descb, work.data(), &lwork, &info);
       }));
     }
     scalapack = summary(ts);
@@ -302,13 +304,13 @@ int main(int argc, char** argv) {
   MPI_Allreduce(MPI_IN_PLACE, &worst, 1, MPI_INT, MPI_MAX, MPI_COMM_WORLD);
   if (me == 0) {
     const double res = scaled_residual(whole, n, o.hb, o.nrhs, x);
-    std::printf(
-        "%s ranks %d threads %d n %" PRId64 " hb %d nrhs %d system %s\n"
-        "  pband_mpi_solve_d  best %.4f s  median %.4f s  status %d\n"
-        "  residual %.3g  hash %016" PRIx64 "\n",
-        o.n_per_rank > 0 ? "weak" : "strong", p, o.threads, n, o.hb, o.nrhs,
-        o.test_system ? "test" : "random", mine.best, mine.median, worst, res,
-        hash_of(x));
+    std::printf("%s ranks %d threads %d n %" PRId64
+                " hb %d nrhs %d system %s\n"
+                "  pband_mpi_solve_d  best %.4f s  median %.4f s  status %d\n"
+                "  residual %.3g  hash %016" PRIx64 "\n",
+                o.n_per_rank > 0 ? "weak" : "strong", p, o.threads, n, o.hb,
+                o.nrhs, o.test_system ? "test" : "random", mine.best,
+                mine.median, worst, res, hash_of(x));
     if (single.best > 0)
       std::printf("  pband_solve_d T=1  best %.4f s  median %.4f s (rank 0)\n",
                   single.best, single.median);

@@ -4,14 +4,13 @@
 // is touched anywhere.
 #pragma once
 
-#include "pband/pband_mpi.h"
-
 #include <algorithm>
 #include <cstdint>
 #include <limits>
 #include <vector>
 
 #include "mpi/block_layout.hpp"
+#include "pband/pband_mpi.h"
 
 namespace pband::mpi {
 

@@ -99,7 +99,8 @@ inline std::vector<Phase> phase_schedule(const Geometry& g) {
   next_up = (stride - 1) * bs + 1;
   for (;;) {
     if (updates)
-      out.push_back({PhaseKind::update, next_up, step, stride, nd, level_first});
+      out.push_back(
+          {PhaseKind::update, next_up, step, stride, nd, level_first});
     next_up = level_first = (stride - 1) * bs + 1;
     step *= 2;
     nd *= 2;
@@ -182,7 +183,8 @@ void op_reads(const Geometry& g, const Phase& ph, std::int64_t c, F add) {
         // stored factor, its coupling kept in the saved store.
         add(l, Region{Store::rhs, tail(l), g.last(l)});
         if (g.rhs_only)
-          add(l, Region{Store::saved, g.last(l) + 1, g.head_end(g.last(l) + 1)});
+          add(l,
+              Region{Store::saved, g.last(l) + 1, g.head_end(g.last(l) + 1)});
         else
           add(l, Region{Store::coupling, tail(l), g.last(l)});
       }

@@ -7,8 +7,6 @@
 // for every number of ranks, split and team.
 #pragma once
 
-#include "pband/pband_mpi.h"
-
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
@@ -75,7 +73,8 @@ void phase_worker(PhaseRun<T>& run) {
         break;
       case PhaseKind::update:
         if (g.rhs_only)
-          for (int i = 0; i < k; ++i) update_rhs(s, cs[i], ph.nd, ph.level_first);
+          for (int i = 0; i < k; ++i)
+            update_rhs(s, cs[i], ph.nd, ph.level_first);
         else
           ops.update(s, cs, k, ph.nd, ph.level_first);
         break;
@@ -118,8 +117,8 @@ template <class T>
 int solve_levels(MPI_Comm comm, const Pieces& pieces, std::int32_t me,
                  const GlobalArrays<T>& arrays, std::int32_t team) {
   const Geometry& g = arrays.g;
-  const BlockRun held =
-      blocks_held(g, pieces.first[std::size_t(me)], pieces.count[std::size_t(me)]);
+  const BlockRun held = blocks_held(g, pieces.first[std::size_t(me)],
+                                    pieces.count[std::size_t(me)]);
   const bool any = held.hi >= held.lo;
   const BlockOps<T> ops = solver_block_ops<T>(g.hb);
   int tag = 0;
@@ -129,20 +128,21 @@ int solve_levels(MPI_Comm comm, const Pieces& pieces, std::int32_t me,
   auto trade = [&](const Phase& ph, bool before) {
     Exchange<T> ex(arrays);
     if (any)
-      for_blocks_in(g, ph, held.lo - ph.nd, held.hi + ph.nd, [&](std::int64_t c) {
-        const std::int32_t oc = pieces.holder(c);
-        auto part = [&](std::int64_t x, const Region& r) {
-          const std::int32_t ox = pieces.holder(x);
-          if (ox == oc) return;
-          const std::int32_t from = before ? ox : oc, to = before ? oc : ox;
-          if (from == me) ex.send(to, r);
-          if (to == me) ex.receive(from, r);
-        };
-        if (before)
-          op_reads(g, ph, c, part);
-        else
-          op_writes(g, ph, c, part);
-      });
+      for_blocks_in(
+          g, ph, held.lo - ph.nd, held.hi + ph.nd, [&](std::int64_t c) {
+            const std::int32_t oc = pieces.holder(c);
+            auto part = [&](std::int64_t x, const Region& r) {
+              const std::int32_t ox = pieces.holder(x);
+              if (ox == oc) return;
+              const std::int32_t from = before ? ox : oc, to = before ? oc : ox;
+              if (from == me) ex.send(to, r);
+              if (to == me) ex.receive(from, r);
+            };
+            if (before)
+              op_reads(g, ph, c, part);
+            else
+              op_writes(g, ph, c, part);
+          });
     return ex.run(comm, tag++ & 0x7fff);
   };
   for (const Phase& ph : phase_schedule(g)) {

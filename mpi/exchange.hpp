@@ -4,14 +4,13 @@
 // parts in the same order, so a message carries the elements alone.
 #pragma once
 
-#include "pband/pband_mpi.h"
-
 #include <cstdint>
 #include <cstring>
 #include <map>
 #include <vector>
 
 #include "mpi/block_layout.hpp"
+#include "pband/pband_mpi.h"
 
 namespace pband::mpi {
 

@@ -3,8 +3,6 @@
 // with it. Private: included only by the per-type sources.
 #pragma once
 
-#include "pband/pband_mpi.h"
-
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -90,25 +88,24 @@ int solve(MPI_Comm comm, std::int64_t n, std::int32_t hb, std::int32_t nrhs,
   const bool whole = count == n;
   T* own_band = whole && ldab == g.hb + 1 ? ab : nullptr;
   T* own_rhs = whole && (nrhs <= 1 || ldb == n) ? b : nullptr;
-  const bool reserved =
-      rank.reserve(g, held.lo, held.hi >= held.lo ? g.last(held.hi) : 0,
-                   own_band, own_rhs);
+  const bool reserved = rank.reserve(
+      g, held.lo, held.hi >= held.lo ? g.last(held.hi) : 0, own_band, own_rhs);
   OwnComm own(comm);
   MPI_Comm c = own.get();
-  int status = agree(comm, reserved && c != MPI_COMM_NULL ? 0
-                                                          : PBAND_OUT_OF_MEMORY);
+  int status =
+      agree(comm, reserved && c != MPI_COMM_NULL ? 0 : PBAND_OUT_OF_MEMORY);
   if (status != 0) return status;
   int me = 0;
   MPI_Comm_rank(c, &me);
   const GlobalArrays<T>& ga = rank.arrays;
   if (own_band == nullptr) band_in(ga, first, count, ab, ldab);
   if (own_rhs == nullptr) rhs_copy(ga, first, count, b, ldb, true);
-  status = mpi_status(move_rows(c, pieces, me, ga, true, true, true,
-                                kTagToBlocks));
+  status =
+      mpi_status(move_rows(c, pieces, me, ga, true, true, true, kTagToBlocks));
   if (status == 0) status = solve_levels(c, pieces, me, ga, team_for(threads));
   if (status == 0 && nrhs > 0) {
-    status = mpi_status(move_rows(c, pieces, me, ga, false, true, false,
-                                  kTagToPieces));
+    status = mpi_status(
+        move_rows(c, pieces, me, ga, false, true, false, kTagToPieces));
     if (status == 0 && own_rhs == nullptr)
       rhs_copy(ga, first, count, b, ldb, false);
   }

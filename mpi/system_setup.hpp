@@ -4,8 +4,6 @@
 // moved back to the pieces.
 #pragma once
 
-#include "pband/pband_mpi.h"
-
 #include <algorithm>
 #include <complex>
 #include <cstdint>
@@ -14,6 +12,7 @@
 #include "mpi/block_layout.hpp"
 #include "mpi/exchange.hpp"
 #include "mpi/virtual_array.hpp"
+#include "pband/pband_mpi.h"
 #include "solver/band_arrays.hpp"
 
 namespace pband {
@@ -68,11 +67,10 @@ class RankArrays {
     };
     // Past the end: a whole last block's stores, which a form may address.
     const std::int64_t pad = (hb + 1) * (hb + 1);
-    const bool ok =
-        band_.reserve(own_band ? 0 : bytes(n * (hb + 1) + pad)) &&
-        coupling_.reserve(hb > 0 ? bytes(n * hb + pad) : 0) &&
-        saved_.reserve(hb > 0 ? bytes(n * hb + pad) : 0) &&
-        rhs_.reserve(own_rhs ? 0 : bytes(n * g.nrhs));
+    const bool ok = band_.reserve(own_band ? 0 : bytes(n * (hb + 1) + pad)) &&
+                    coupling_.reserve(hb > 0 ? bytes(n * hb + pad) : 0) &&
+                    saved_.reserve(hb > 0 ? bytes(n * hb + pad) : 0) &&
+                    rhs_.reserve(own_rhs ? 0 : bytes(n * g.nrhs));
     if (ok && hi >= lo) {
       const auto part = [&](VirtualArray& v, std::int64_t per_row) {
         v.prefer_huge_pages(bytes((lo - 1) * per_row), bytes(hi * per_row));
@@ -104,8 +102,8 @@ class RankArrays {
 // layout (leading dimension ldab) to the global band; rows beyond n are
 // zero, as in the one-process solve's copy.
 template <class T>
-void band_in(const GlobalArrays<T>& ga, std::int64_t first,
-             std::int64_t count, const T* ab, std::int64_t ldab) {
+void band_in(const GlobalArrays<T>& ga, std::int64_t first, std::int64_t count,
+             const T* ab, std::int64_t ldab) {
   const std::int64_t hb = ga.g.hb, n = ga.g.n;
   for (std::int64_t j = 0; j < count; ++j) {
     const std::int64_t col = first + j + 1;
@@ -118,8 +116,8 @@ void band_in(const GlobalArrays<T>& ga, std::int64_t first,
 
 // The piece's rows of B in (to_global) or of X out.
 template <class T>
-void rhs_copy(const GlobalArrays<T>& ga, std::int64_t first,
-              std::int64_t count, T* b, std::int64_t ldb, bool to_global) {
+void rhs_copy(const GlobalArrays<T>& ga, std::int64_t first, std::int64_t count,
+              T* b, std::int64_t ldb, bool to_global) {
   for (std::int64_t q = 0; q < ga.g.nrhs; ++q) {
     T* global = ga.b + q * ga.g.n + first;
     if (to_global)

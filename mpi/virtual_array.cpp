@@ -3,18 +3,17 @@
 // when it is first written.
 #include "mpi/virtual_array.hpp"
 
-#include <sys/mman.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <sys/mman.h>
 
 namespace pband::mpi {
 
 namespace {
 constexpr std::size_t kSlack = 1 << 16;
 constexpr std::size_t kHugePage = std::size_t(2) << 20;
-}
+}  // namespace
 
 VirtualArray::~VirtualArray() {
   if (mapped_ != nullptr) munmap(mapped_, mapped_bytes_);
@@ -41,8 +40,10 @@ void VirtualArray::prefer_huge_pages(std::size_t from, std::size_t to) {
   if (data_ == nullptr) return;
   // Whole huge pages only, by address: the rest keeps small pages.
   const auto base = reinterpret_cast<std::uintptr_t>(data_);
-  const std::uintptr_t lo = (base + from + kHugePage - 1) / kHugePage * kHugePage;
-  const std::uintptr_t hi = (base + std::min(to, bytes_)) / kHugePage * kHugePage;
+  const std::uintptr_t lo =
+      (base + from + kHugePage - 1) / kHugePage * kHugePage;
+  const std::uintptr_t hi =
+      (base + std::min(to, bytes_)) / kHugePage * kHugePage;
   if (hi > lo)
     (void)madvise(reinterpret_cast<void*>(lo), hi - lo, MADV_HUGEPAGE);
 }

@@ -10,7 +10,10 @@
  * pieces follow each other in rank order and cover 0 … n − 1: rank 0's
  * first is 0, each next rank's first is the previous first + count, the
  * last rank's first + count is n. Pieces may be unequal or empty, and
- * there may be more ranks than blocks. n, hb and nrhs are the same on
+ * there may be more ranks than blocks. A piece that does not end where
+ * the next one starts is reported as its count (argument 6 of the solve),
+ * a first outside 0 … n or rank 0's other than 0 as first. n, hb and
+ * nrhs are the same on
  * every rank; threads is each rank's own team (0 or less: every
  * processor the rank may run on).
  *
@@ -56,8 +59,8 @@ extern "C" {
  * 7 ab, 8 ldab, 9 b, 10 ldb, 11 threads. */
 PBAND_API int pband_mpi_solve_s(MPI_Comm comm, int64_t n, int32_t hb,
                                 int32_t nrhs, int64_t first, int32_t count,
-                                float* ab, int32_t ldab, float* b,
-                                int32_t ldb, int32_t threads);
+                                float* ab, int32_t ldab, float* b, int32_t ldb,
+                                int32_t threads);
 PBAND_API int pband_mpi_solve_d(MPI_Comm comm, int64_t n, int32_t hb,
                                 int32_t nrhs, int64_t first, int32_t count,
                                 double* ab, int32_t ldab, double* b,
@@ -72,6 +75,73 @@ PBAND_API int pband_mpi_solve_z(MPI_Comm comm, int64_t n, int32_t hb,
                                 pband_complex_double* ab, int32_t ldab,
                                 pband_complex_double* b, int32_t ldb,
                                 int32_t threads);
+
+/* A stored factor, for many solves with one matrix, in the form of
+ * pband_factor_* and pband_solve_factored_*. Each rank keeps its share in
+ * its own array `factor` of lfactor elements: the factor of the blocks
+ * whose first row lies in its piece. pband_mpi_factor_workspace_* gives
+ * lfactor from the rank's own arguments alone (1 n, 2 hb, 3 first,
+ * 4 count, 5 ldab; −i for an invalid one), and the share names its system
+ * and piece, so that another's is refused.
+ * pband_mpi_factor_* factors A; ab is only read. Status as the solve's;
+ * after 1 the shares are no factor (their solves return −7). Arguments:
+ * 1 comm, 2 n, 3 hb, 4 first, 5 count, 6 ab, 7 ldab, 8 factor,
+ * 9 lfactor, 10 threads.
+ * pband_mpi_solve_factored_* solves A·X = B with it, any number of times,
+ * on any team: each rank's B piece becomes its rows of X, with the bits
+ * of pband_mpi_solve_* (and so of pband_solve_*). factor is only read.
+ * Status 0, −i (−7: not this rank's share of a factor of this system),
+ * PBAND_OUT_OF_MEMORY or PBAND_MPI_ERROR as the solve's. Arguments:
+ * 1 comm, 2 n, 3 hb, 4 nrhs, 5 first, 6 count, 7 factor, 8 lfactor, 9 b,
+ * 10 ldb, 11 threads. */
+PBAND_API int64_t pband_mpi_factor_workspace_s(int64_t n, int32_t hb,
+                                               int64_t first, int32_t count,
+                                               int32_t ldab);
+PBAND_API int pband_mpi_factor_s(MPI_Comm comm, int64_t n, int32_t hb,
+                                 int64_t first, int32_t count, const float* ab,
+                                 int32_t ldab, float* factor, int64_t lfactor,
+                                 int32_t threads);
+PBAND_API int pband_mpi_solve_factored_s(MPI_Comm comm, int64_t n, int32_t hb,
+                                         int32_t nrhs, int64_t first,
+                                         int32_t count, const float* factor,
+                                         int64_t lfactor, float* b, int32_t ldb,
+                                         int32_t threads);
+PBAND_API int64_t pband_mpi_factor_workspace_d(int64_t n, int32_t hb,
+                                               int64_t first, int32_t count,
+                                               int32_t ldab);
+PBAND_API int pband_mpi_factor_d(MPI_Comm comm, int64_t n, int32_t hb,
+                                 int64_t first, int32_t count, const double* ab,
+                                 int32_t ldab, double* factor, int64_t lfactor,
+                                 int32_t threads);
+PBAND_API int pband_mpi_solve_factored_d(MPI_Comm comm, int64_t n, int32_t hb,
+                                         int32_t nrhs, int64_t first,
+                                         int32_t count, const double* factor,
+                                         int64_t lfactor, double* b,
+                                         int32_t ldb, int32_t threads);
+PBAND_API int64_t pband_mpi_factor_workspace_c(int64_t n, int32_t hb,
+                                               int64_t first, int32_t count,
+                                               int32_t ldab);
+PBAND_API int pband_mpi_factor_c(MPI_Comm comm, int64_t n, int32_t hb,
+                                 int64_t first, int32_t count,
+                                 const pband_complex_float* ab, int32_t ldab,
+                                 pband_complex_float* factor, int64_t lfactor,
+                                 int32_t threads);
+PBAND_API int pband_mpi_solve_factored_c(
+    MPI_Comm comm, int64_t n, int32_t hb, int32_t nrhs, int64_t first,
+    int32_t count, const pband_complex_float* factor, int64_t lfactor,
+    pband_complex_float* b, int32_t ldb, int32_t threads);
+PBAND_API int64_t pband_mpi_factor_workspace_z(int64_t n, int32_t hb,
+                                               int64_t first, int32_t count,
+                                               int32_t ldab);
+PBAND_API int pband_mpi_factor_z(MPI_Comm comm, int64_t n, int32_t hb,
+                                 int64_t first, int32_t count,
+                                 const pband_complex_double* ab, int32_t ldab,
+                                 pband_complex_double* factor, int64_t lfactor,
+                                 int32_t threads);
+PBAND_API int pband_mpi_solve_factored_z(
+    MPI_Comm comm, int64_t n, int32_t hb, int32_t nrhs, int64_t first,
+    int32_t count, const pband_complex_double* factor, int64_t lfactor,
+    pband_complex_double* b, int32_t ldb, int32_t threads);
 
 #ifdef __cplusplus
 }

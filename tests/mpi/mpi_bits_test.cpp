@@ -4,14 +4,13 @@
 // hb with and without the fold, nrhs 0 … 3, the four element types; on
 // two threads a rank; with every array poisoned, so that a part of a
 // neighbour used but never received shows. Run by mpirun at 1 … 4 ranks.
-#include <gtest/gtest.h>
-#include "pband/pband_mpi.h"
-
 #include <complex>
 #include <cstdint>
+#include <gtest/gtest.h>
 #include <vector>
 
 #include "mpi/system_setup.hpp"
+#include "pband/pband_mpi.h"
 #include "tests/common/band_test_util.hpp"
 #include "tests/mpi/mpi_test_util.hpp"
 
@@ -20,8 +19,8 @@ namespace {
 
 template <class T>
 class MpiBits : public ::testing::Test {};
-using Types = ::testing::Types<float, double, std::complex<float>,
-                               std::complex<double>>;
+using Types =
+    ::testing::Types<float, double, std::complex<float>, std::complex<double>>;
 TYPED_TEST_SUITE(MpiBits, Types);
 
 // One system solved by one process and by the ranks under `split`; the
@@ -75,13 +74,13 @@ TYPED_TEST(MpiBits, SameBitsAsOneProcess) {
                              bs + 1, 2 * bs, 3 * bs + 1, 4 * bs, 4 * bs + 1,
                              8 * bs - 1, 8 * bs + hb, 13 * bs + 5}) {
       const auto n = static_cast<std::int32_t>(n64);
-      for (Split s : {Split::even, Split::uneven, Split::empty_ranks,
-                      Split::crumbs}) {
+      for (Split s :
+           {Split::even, Split::uneven, Split::empty_ranks, Split::crumbs}) {
         const std::int32_t nrhs = case_number % 4;
         ++case_number;
-        SCOPED_TRACE(::testing::Message() << "n " << n << " hb " << hb
-                                          << " nrhs " << nrhs << " split "
-                                          << split_name(s));
+        SCOPED_TRACE(::testing::Message()
+                     << "n " << n << " hb " << hb << " nrhs " << nrhs
+                     << " split " << split_name(s));
         EXPECT_EQ(compare<T>(n, hb, nrhs, s, 1, case_number % 3,
                              std::uint64_t(case_number)),
                   0);
@@ -95,9 +94,9 @@ TYPED_TEST(MpiBits, SameBitsOnTwoThreadsARank) {
   const std::int64_t bs = mpi::system_geometry<T>(1 << 20, 8, 1).block_size;
   for (Split s : {Split::even, Split::uneven}) {
     SCOPED_TRACE(split_name(s));
-    EXPECT_EQ(compare<T>(static_cast<std::int32_t>(37 * bs + 11), 8, 2, s, 2,
-                         0, 99),
-              0);
+    EXPECT_EQ(
+        compare<T>(static_cast<std::int32_t>(37 * bs + 11), 8, 2, s, 2, 0, 99),
+        0);
   }
 }
 
@@ -110,9 +109,9 @@ TYPED_TEST(MpiBits, NothingReadThatWasNotReceived) {
     const std::int64_t bs = mpi::system_geometry<T>(1 << 20, hb, 1).block_size;
     for (Split s : {Split::uneven, Split::crumbs}) {
       SCOPED_TRACE(::testing::Message() << "hb " << hb << " " << split_name(s));
-      EXPECT_EQ(compare<T>(static_cast<std::int32_t>(9 * bs + 3), hb, 3, s, 1,
-                           0, 7),
-                0);
+      EXPECT_EQ(
+          compare<T>(static_cast<std::int32_t>(9 * bs + 3), hb, 3, s, 1, 0, 7),
+          0);
     }
   }
   mpi::poison_arrays = false;

@@ -2,10 +2,9 @@
 // every rank, as the one-process solve gives 1; an invalid argument on
 // one rank gives every rank the same −i and touches nothing anywhere;
 // no rank is left waiting (the test's time limit fails a hang).
-#include <gtest/gtest.h>
-
 #include <complex>
 #include <cstdint>
+#include <gtest/gtest.h>
 #include <string>
 #include <vector>
 
@@ -17,8 +16,8 @@ namespace {
 
 template <class T>
 class MpiStatus : public ::testing::Test {};
-using Types = ::testing::Types<float, double, std::complex<float>,
-                               std::complex<double>>;
+using Types =
+    ::testing::Types<float, double, std::complex<float>, std::complex<double>>;
 TYPED_TEST_SUITE(MpiStatus, Types);
 
 // This rank's piece of one system, with padding rows so that a stray
@@ -40,9 +39,10 @@ struct Piece {
     ab.assign(std::size_t(std::max(count, 1)) * ldab, T(3));
     b.assign(std::size_t(ldb) * nrhs, T(4));
     for (std::int64_t j = 0; j < count; ++j) {
-      for (std::int64_t i = 0; i <= std::min<std::int64_t>(hb, n - 1 - first - j);
-           ++i)
-        ab[std::size_t(j * ldab + i)] = a[std::size_t((first + j) * (hb + 1) + i)];
+      for (std::int64_t i = 0;
+           i <= std::min<std::int64_t>(hb, n - 1 - first - j); ++i)
+        ab[std::size_t(j * ldab + i)] =
+            a[std::size_t((first + j) * (hb + 1) + i)];
       for (std::int64_t q = 0; q < nrhs; ++q)
         b[std::size_t(q * ldb + j)] = rhs[std::size_t(q * n + first + j)];
     }
@@ -64,18 +64,17 @@ void plant_failure(std::vector<T>& a, std::int32_t n, std::int32_t hb,
 TYPED_TEST(MpiStatus, FailedPivotGivesOneOnEveryRank) {
   using T = TypeParam;
   const std::int32_t n = 1500, hb = 5, nrhs = 2;
-  for (std::int64_t j : {std::int64_t(0), std::int64_t(n / 2),
-                         std::int64_t(n - 1)}) {
+  for (std::int64_t j :
+       {std::int64_t(0), std::int64_t(n / 2), std::int64_t(n - 1)}) {
     for (Split s : {Split::even, Split::empty_ranks}) {
-      SCOPED_TRACE(::testing::Message() << "column " << j << " "
-                                        << split_name(s));
+      SCOPED_TRACE(::testing::Message()
+                   << "column " << j << " " << split_name(s));
       std::vector<T> a = random_band_matrix<T>(n, hb, 11, hb);
       plant_failure(a, n, hb, j);
       const std::vector<T> rhs = random_rhs<T>(n, nrhs, 12);
       std::vector<T> a1 = a, x = rhs;
-      EXPECT_EQ(one_process_solve<T>(n, hb, nrhs, a1.data(), hb + 1, x.data(),
-                                     n),
-                1);
+      EXPECT_EQ(
+          one_process_solve<T>(n, hb, nrhs, a1.data(), hb + 1, x.data(), n), 1);
       Piece<T> p(a, rhs, n, hb, nrhs, s);
       const int status =
           mpi_solve<T>(MPI_COMM_WORLD, p.n, p.hb, p.nrhs, p.first, p.count,
@@ -97,11 +96,12 @@ TYPED_TEST(MpiStatus, BadArgumentOnOneRankGivesAllTheSameStatus) {
     int expect;
     const char* what;
   };
-  const Case cases[] = {{-2, "n -1"},     {-2, "n + 1"},     {-3, "hb -1"},
-                        {-3, "hb + 1"},   {-4, "nrhs -1"},   {-4, "nrhs + 1"},
-                        {-5, "first -1"}, {-6, "count -1"},  {-6, "count + 1"},
-                        {-7, "ab null"},  {-8, "ldab hb"},   {-9, "b null"},
-                        {-10, "ldb count - 1"}};
+  const Case cases[] = {
+      {-2, "n -1"},          {-2, "n + 1"},    {-3, "hb -1"},
+      {-3, "hb + 1"},        {-4, "nrhs -1"},  {-4, "nrhs + 1"},
+      {-5, "first -1"},      {-6, "count -1"}, {-6, "count + 1"},
+      {-7, "ab null"},       {-8, "ldab hb"},  {-9, "b null"},
+      {-10, "ldb count - 1"}};
   for (int bad_rank : {0, ranks() - 1}) {
     for (const Case& c : cases) {
       // On one rank n, hb and nrhs + 1 are just another system.
@@ -136,11 +136,10 @@ TYPED_TEST(MpiStatus, BadArgumentOnOneRankGivesAllTheSameStatus) {
                                       pa, ldab, pb, ldb, 1);
       EXPECT_EQ(lowest(status), c.expect);
       EXPECT_EQ(highest(status), c.expect);
-      EXPECT_EQ(summed(differing(p.ab.data(), ab0.data(),
-                                 std::int64_t(p.ab.size())) +
-                       differing(p.b.data(), b0.data(),
-                                 std::int64_t(p.b.size()))),
-                0);
+      EXPECT_EQ(
+          summed(differing(p.ab.data(), ab0.data(), std::int64_t(p.ab.size())) +
+                 differing(p.b.data(), b0.data(), std::int64_t(p.b.size()))),
+          0);
     }
   }
 }

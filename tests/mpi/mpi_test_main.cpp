@@ -2,6 +2,7 @@
 // report from rank 0 alone (every check is summed over the ranks, so all
 // ranks pass or fail together), and the worst exit code of any rank.
 #include <gtest/gtest.h>
+
 #include "pband/pband_mpi.h"
 
 int main(int argc, char** argv) {

@@ -4,13 +4,12 @@
 // are summed, so every rank asserts the same thing).
 #pragma once
 
-#include "pband/pband_mpi.h"
-
 #include <algorithm>
 #include <complex>
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "pband/pband.h"
@@ -58,10 +57,14 @@ template <class T>
 auto* c_ptr(T* p) {
   return reinterpret_cast<typename CType<T>::type*>(p);
 }
+template <class T>
+const auto* c_ptr(const T* p) {
+  return reinterpret_cast<const typename CType<T>::type*>(p);
+}
 
 template <class T>
-int one_process_solve(std::int32_t n, std::int32_t hb, std::int32_t nrhs,
-                      T* ab, std::int32_t ldab, T* b, std::int32_t ldb) {
+int one_process_solve(std::int32_t n, std::int32_t hb, std::int32_t nrhs, T* ab,
+                      std::int32_t ldab, T* b, std::int32_t ldb) {
   if constexpr (std::is_same_v<T, float>)
     return pband_solve_s(n, hb, nrhs, ab, ldab, b, ldb, 1);
   else if constexpr (std::is_same_v<T, double>)
@@ -73,9 +76,9 @@ int one_process_solve(std::int32_t n, std::int32_t hb, std::int32_t nrhs,
 }
 
 template <class T>
-int mpi_solve(MPI_Comm comm, std::int64_t n, std::int32_t hb,
-              std::int32_t nrhs, std::int64_t first, std::int32_t count, T* ab,
-              std::int32_t ldab, T* b, std::int32_t ldb, std::int32_t threads) {
+int mpi_solve(MPI_Comm comm, std::int64_t n, std::int32_t hb, std::int32_t nrhs,
+              std::int64_t first, std::int32_t count, T* ab, std::int32_t ldab,
+              T* b, std::int32_t ldb, std::int32_t threads) {
   if constexpr (std::is_same_v<T, float>)
     return pband_mpi_solve_s(comm, n, hb, nrhs, first, count, ab, ldab, b, ldb,
                              threads);
@@ -90,15 +93,55 @@ int mpi_solve(MPI_Comm comm, std::int64_t n, std::int32_t hb,
                              c_ptr(b), ldb, threads);
 }
 
+#define PBAND_MPI_TEST_BY_TYPE(call, ...)                    \
+  if constexpr (std::is_same_v<T, float>)                    \
+    return call##_s(__VA_ARGS__);                            \
+  else if constexpr (std::is_same_v<T, double>)              \
+    return call##_d(__VA_ARGS__);                            \
+  else if constexpr (std::is_same_v<T, std::complex<float>>) \
+    return call##_c(__VA_ARGS__);                            \
+  else                                                       \
+    return call##_z(__VA_ARGS__)
+
+template <class T>
+std::int64_t mpi_factor_workspace(std::int64_t n, std::int32_t hb,
+                                  std::int64_t first, std::int32_t count,
+                                  std::int32_t ldab) {
+  PBAND_MPI_TEST_BY_TYPE(pband_mpi_factor_workspace, n, hb, first, count, ldab);
+}
+
+template <class T>
+int mpi_factor(MPI_Comm comm, std::int64_t n, std::int32_t hb,
+               std::int64_t first, std::int32_t count, const T* ab,
+               std::int32_t ldab, T* factor, std::int64_t lfactor,
+               std::int32_t threads) {
+  PBAND_MPI_TEST_BY_TYPE(pband_mpi_factor, comm, n, hb, first, count, c_ptr(ab),
+                         ldab, c_ptr(factor), lfactor, threads);
+}
+
+template <class T>
+int mpi_solve_factored(MPI_Comm comm, std::int64_t n, std::int32_t hb,
+                       std::int32_t nrhs, std::int64_t first,
+                       std::int32_t count, const T* factor,
+                       std::int64_t lfactor, T* b, std::int32_t ldb,
+                       std::int32_t threads) {
+  PBAND_MPI_TEST_BY_TYPE(pband_mpi_solve_factored, comm, n, hb, nrhs, first,
+                         count, c_ptr(factor), lfactor, c_ptr(b), ldb, threads);
+}
+
 // Ways to split n rows over p ranks.
 enum class Split { even, uneven, empty_ranks, crumbs };
 
 inline const char* split_name(Split s) {
   switch (s) {
-    case Split::even: return "even";
-    case Split::uneven: return "uneven";
-    case Split::empty_ranks: return "empty ranks";
-    case Split::crumbs: return "crumbs";
+    case Split::even:
+      return "even";
+    case Split::uneven:
+      return "uneven";
+    case Split::empty_ranks:
+      return "empty ranks";
+    case Split::crumbs:
+      return "crumbs";
   }
   return "";
 }
@@ -130,7 +173,8 @@ inline std::vector<std::int64_t> split_rows(std::int64_t n, int p, Split s) {
       for (int r = 0; r < p; ++r) w[std::size_t(r)] = (r + 1) * (r + 1);
       break;
     case Split::empty_ranks:
-      for (int r = 0; r < p; ++r) w[std::size_t(r)] = p > 1 && r % 2 == 0 ? 0 : 1;
+      for (int r = 0; r < p; ++r)
+        w[std::size_t(r)] = p > 1 && r % 2 == 0 ? 0 : 1;
       break;
     case Split::crumbs: {
       std::int64_t left = n;
