@@ -11,7 +11,7 @@ struct Factored;
 #define PBAND_FACTORED(T, SUFFIX)                                       \
   template <>                                                           \
   struct Factored<T> {                                                  \
-    static constexpr auto one_shot = &solve_band_system_team_##SUFFIX;  \
+    static constexpr auto one_shot = &solve_band_system_library_##SUFFIX;  \
     static constexpr auto factor = &factor_band_system_##SUFFIX;        \
     static constexpr auto solve = &solve_band_system_factored_##SUFFIX; \
   };
