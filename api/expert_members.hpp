@@ -17,7 +17,7 @@
 #define PBAND_C_API_EXPERT(L, C, T, SUFFIX)                                    \
   namespace {                                                                  \
   constexpr pband::api::ExpertEntries<T, C> expert_##L{                        \
-      {&pband::solve_band_system_team_##SUFFIX,                                \
+      {&pband::solve_band_system_library_##SUFFIX,                                \
        &pband::band_factor_team_##SUFFIX,                                      \
        &pband::band_substitute_team_##SUFFIX,                                  \
        &pband::factor_band_system_##SUFFIX,                                    \

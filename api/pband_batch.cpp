@@ -11,7 +11,7 @@
 #define PBAND_C_API_BATCH(L, C, T, SUFFIX)                                     \
   namespace {                                                                  \
   constexpr pband::api::Entries<T> batch_entries_##L{                          \
-      &pband::solve_band_system_team_##SUFFIX, nullptr, nullptr, nullptr,      \
+      &pband::solve_band_system_library_##SUFFIX, nullptr, nullptr, nullptr,      \
       nullptr};                                                                \
   }                                                                            \
   extern "C" int pband_solve_batch_##L(                                        \

@@ -19,6 +19,9 @@ namespace pband {
 // for (solver_tuning.cpp).
 std::int32_t select_solver_tuning_real();
 std::int32_t select_solver_tuning_complex(std::int32_t team);
+// The block base of the library's calls: from the element type alone, so
+// that every team gives the same bits, complex types included.
+std::int32_t select_library_tuning_complex();
 
 // Rejects bad arguments before anything is touched: the first invalid
 // one in argument order, as a negative position; 0 when all are valid.
@@ -70,12 +73,14 @@ std::int32_t run_solve(SolveControl<T>& control, std::int32_t team) {
 // MAX_TEAM_SIZE; 0 or less: the current team size); see band_solver.hpp
 // for the arguments and the status values. `block_size`, when given,
 // receives the columns per block of the cut (the factor's, for later
-// solves of the same factor).
+// solves of the same factor). `library_cut`: the block base of the
+// library's calls, which does not depend on the team.
 template <class T>
 void solve_band_system(T* A, std::int32_t n, std::int32_t hb, T* B,
                        std::int32_t nrhs, T* W, std::int32_t team_size,
                        std::int32_t& status,
-                       std::int32_t* block_size = nullptr) {
+                       std::int32_t* block_size = nullptr,
+                       bool library_cut = false) {
   status = check_solve_arguments(A, n, hb, B, nrhs, W);
   if (status != 0 || n == 0) return;
   std::int32_t asked = team_size;
@@ -85,7 +90,8 @@ void solve_band_system(T* A, std::int32_t n, std::int32_t hb, T* B,
   // cannot be created must not change the bits.
   std::int32_t block_base = 0;
   if constexpr (ElementTraits<T>::is_complex)
-    block_base = select_solver_tuning_complex(asked);
+    block_base = library_cut ? select_library_tuning_complex()
+                             : select_solver_tuning_complex(asked);
   else
     block_base = select_solver_tuning_real();
   SolveControl<T> control;

@@ -22,12 +22,18 @@
       std::int32_t team_size, std::int32_t& status) {                          \
     solve_band_system<T>(A, n, hb, B, nrhs, W, team_size, status);             \
   }                                                                            \
+  void solve_band_system_library_##SUFFIX(                                     \
+      T* A, std::int32_t n, std::int32_t hb, T* B, std::int32_t nrhs, T* W,    \
+      std::int32_t team_size, std::int32_t& status) {                          \
+    solve_band_system<T>(A, n, hb, B, nrhs, W, team_size, status, nullptr,     \
+                         true);                                                \
+  }                                                                            \
   void factor_band_system_##SUFFIX(                                            \
       T* A, std::int32_t n, std::int32_t hb, T* W, std::int32_t team_size,     \
       std::int32_t& block_size, std::int32_t& status) {                        \
     block_size = 0;                                                            \
     solve_band_system<T>(A, n, hb, nullptr, 0, W, team_size, status,           \
-                         &block_size);                                         \
+                         &block_size, true);                                   \
   }                                                                            \
   void solve_band_system_factored_##SUFFIX(                                    \
       const T* A, std::int32_t n, std::int32_t hb, T* B, std::int32_t nrhs,    \

@@ -16,7 +16,6 @@
 #include "kernels/isa.hpp"
 #include "solver/band_arrays.hpp"
 #include "solver/forms/choice.hpp"
-#include "solver/forms/factored.hpp"
 #include "solver/forms/scratch.hpp"
 #include "solver/solve_control.hpp"
 
@@ -128,7 +127,7 @@ void band_solve_worker(SolveControl<T>& sc) {
     std::int64_t cs[kMaxClaim] = {};
     if (rhs_only) {
       for (int got; (got = claim_blocks(next_up, cs, ops.claim)) > 0;)
-        for (int b = 0; b < got; ++b) forward_rhs(s, cs[b]);
+        ops.forward_rhs(s, cs, got);
       return;
     }
     for (int got; (got = claim_blocks(next_up, cs, ops.claim)) > 0;)
@@ -154,11 +153,10 @@ void band_solve_worker(SolveControl<T>& sc) {
       std::int64_t cs[kMaxClaim] = {};
       for (int got; (rhs_only || !fold) &&
                     (got = claim_blocks(next_up, cs, ops.claim)) > 0;) {
-        if (!rhs_only) {
+        if (rhs_only)
+          ops.update_rhs(s, cs, got, nd, first);
+        else
           ops.update(s, cs, got, nd, first);
-          continue;
-        }
-        for (int b = 0; b < got; ++b) update_rhs(s, cs[b], nd, first);
       }
     }
     phase_end(1, [&] {

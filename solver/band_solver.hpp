@@ -65,14 +65,36 @@ void solve_band_system_team_c16(std::complex<double>* A, std::int32_t n,
                                 std::int32_t nrhs, std::complex<double>* W,
                                 std::int32_t team_size, std::int32_t& status);
 
-// A stored factor for solves to come: solve_band_system_team_* with no
+// The library's solve (pband_solve_*): solve_band_system_team_* with the
+// block base of the element type alone (real 24, complex 16), so that the
+// complex types too give the same bits for every team.
+void solve_band_system_library_r4(float* A, std::int32_t n, std::int32_t hb,
+                                  float* B, std::int32_t nrhs, float* W,
+                                  std::int32_t team_size,
+                                  std::int32_t& status);
+void solve_band_system_library_r8(double* A, std::int32_t n, std::int32_t hb,
+                                  double* B, std::int32_t nrhs, double* W,
+                                  std::int32_t team_size,
+                                  std::int32_t& status);
+void solve_band_system_library_c8(std::complex<float>* A, std::int32_t n,
+                                  std::int32_t hb, std::complex<float>* B,
+                                  std::int32_t nrhs, std::complex<float>* W,
+                                  std::int32_t team_size,
+                                  std::int32_t& status);
+void solve_band_system_library_c16(std::complex<double>* A, std::int32_t n,
+                                   std::int32_t hb, std::complex<double>* B,
+                                   std::int32_t nrhs, std::complex<double>* W,
+                                   std::int32_t team_size,
+                                   std::int32_t& status);
+
+// A stored factor for solves to come: solve_band_system_library_* with no
 // right-hand side, which leaves L's diagonal blocks in A and the couplings
 // in W (2·n·hb elements), and writes the columns per block of its cut.
 // Status as solve_band_system_*.
 // solve_band_system_factored_* then solves with it, any number of times:
 // A and W as the factor left them (only read), B (n × nrhs) becomes X,
-// with the bits of solve_band_system_team_* of the same system on the
-// team that factored, whatever team solves. Status 0, or -i for an
+// with the bits of solve_band_system_library_* of the same system,
+// whatever team factored or solves. Status 0, or -i for an
 // invalid argument i (the order of solve_band_system_*; -7 block_size <
 // 1), nothing touched.
 void factor_band_system_r4(float* A, std::int32_t n, std::int32_t hb, float* W,

@@ -42,6 +42,7 @@
 #include "kernels/isa.hpp"
 #include "kernels/simd.hpp"
 #include "solver/band_arrays.hpp"
+#include "solver/forms/factored.hpp"
 #include "solver/forms/general.hpp"
 #include "solver/forms/group.hpp"
 #include "solver/forms/prefetch.hpp"
@@ -78,6 +79,11 @@ struct BlockOps {
   // Back-substitution phase on `count` claimed blocks.
   void (*back)(const BandArrays<T>&, const std::int64_t* cs, int count,
                std::int64_t nd);
+  // The phases of a stored factor's solve, on the right-hand sides alone.
+  void (*forward_rhs)(const BandArrays<T>&, const std::int64_t* cs,
+                      int count);
+  void (*update_rhs)(const BandArrays<T>&, const std::int64_t* cs, int count,
+                     std::int64_t nd, std::int64_t level_first);
 };
 
 // One block of a factor phase; with `fold`, followed by its share of its
@@ -303,8 +309,19 @@ void back_claim(const BandArrays<T>& s, const std::int64_t* cs, int count,
                                 std::int64_t nd) {                             \
       back_claim<T, HB, Groups>(s, cs, count, nd);                             \
     }                                                                          \
+    ATTRIBUTES static void forward(const BandArrays<T>& s,                     \
+                                   const std::int64_t* cs, int count) {        \
+      forward_rhs_claim<T, HB>(s, cs, count);                                  \
+    }                                                                          \
+    ATTRIBUTES static void update_rhs_claim(                                   \
+        const BandArrays<T>& s, const std::int64_t* cs, int count,             \
+        std::int64_t nd, std::int64_t level_first) {                           \
+      for (int b = 0; b < count; ++b)                                          \
+        update_rhs<T, HB>(s, cs[b], nd, level_first);                          \
+    }                                                                          \
     static BlockOps<T> ops() {                                                 \
-      return {std::max(G, 4), &factor, &update, &back};                        \
+      return {std::max(G, 4), &factor,  &update,                               \
+              &back,          &forward, &update_rhs_claim};                    \
     }                                                                          \
   };
 
