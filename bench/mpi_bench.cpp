@@ -3,6 +3,10 @@
 // it, ScaLAPACK's pdpbsv on the same ranks and split.
 //   mpirun -np P pband_mpi_bench [--n N | --n-per-rank N] [--hb HB]
 //       [--system test|random] [--nrhs K] [--threads T] [--reps R]
+//   mpirun -np 2 pband_mpi_bench --pingpong
+// --pingpong: the latency and bandwidth of messages between two ranks
+// (half the round trip), the figures of the scaling model
+// (docs/scaling.md).
 // --n: strong scaling (the same n at every P); --n-per-rank: weak scaling.
 // The test system is the benchmark's (driver/test_problem.cpp, formed in
 // single precision and solved in double); random is diagonally dominant,
@@ -46,6 +50,7 @@ struct Options {
   std::int32_t threads = 1;
   int reps = 5;
   bool test_system = true;
+  bool pingpong = false;
 };
 
 // A value in [-1, 1) from the position alone: every rank draws its own
@@ -169,6 +174,10 @@ double timed(F f) {
 bool parse(int argc, char** argv, Options& o) {
   for (int k = 1; k < argc; ++k) {
     const std::string a = argv[k];
+    if (a == "--pingpong") {
+      o.pingpong = true;
+      continue;
+    }
     const char* v = k + 1 < argc ? argv[k + 1] : nullptr;
     if (v == nullptr) return false;
     if (a == "--n")
@@ -192,6 +201,36 @@ bool parse(int argc, char** argv, Options& o) {
   return o.n > 0 && o.hb >= 0 && o.nrhs >= 1;
 }
 
+// Half the best round trip of messages of each size between ranks 0 and
+// 1; the others wait.
+void pingpong(int me) {
+  if (me == 0) std::printf("bytes      one-way (us)   bandwidth (GB/s)\n");
+  for (std::size_t bytes = 8; bytes <= (std::size_t(1) << 22); bytes *= 4) {
+    std::vector<char> buf(bytes);
+    const int reps = bytes < 65536 ? 2000 : 100;
+    double best = 1e30;
+    for (int trial = 0; trial < 5; ++trial) {
+      MPI_Barrier(MPI_COMM_WORLD);
+      const double t0 = MPI_Wtime();
+      for (int r = 0; r < reps && me < 2; ++r) {
+        if (me == 0) {
+          MPI_Send(buf.data(), int(bytes), MPI_BYTE, 1, 0, MPI_COMM_WORLD);
+          MPI_Recv(buf.data(), int(bytes), MPI_BYTE, 1, 0, MPI_COMM_WORLD,
+                   MPI_STATUS_IGNORE);
+        } else {
+          MPI_Recv(buf.data(), int(bytes), MPI_BYTE, 0, 0, MPI_COMM_WORLD,
+                   MPI_STATUS_IGNORE);
+          MPI_Send(buf.data(), int(bytes), MPI_BYTE, 0, 0, MPI_COMM_WORLD);
+        }
+      }
+      best = std::min(best, (MPI_Wtime() - t0) / reps / 2);
+    }
+    if (me == 0)
+      std::printf("%-10zu %12.3f %18.3f\n", bytes, best * 1e6,
+                  double(bytes) / best * 1e-9);
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -208,6 +247,11 @@ int main(int argc, char** argv) {
                    " [--reps R]\n");
     MPI_Finalize();
     return 2;
+  }
+  if (o.pingpong) {
+    if (p >= 2) pingpong(me);
+    MPI_Finalize();
+    return p >= 2 ? 0 : 2;
   }
   const std::int64_t n = o.n_per_rank > 0 ? o.n_per_rank * p : o.n;
   // Even pieces, the last one shorter: the split pdpbsv asks for.

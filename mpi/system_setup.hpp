@@ -16,19 +16,20 @@
 #include "solver/band_arrays.hpp"
 
 namespace pband {
-// The block base of the one-process solve (solver/solver_tuning.cpp).
+// The block base of the library's one-process solve
+// (solver/solver_tuning.cpp).
 std::int32_t select_solver_tuning_real();
-std::int32_t select_solver_tuning_complex(std::int32_t team);
+std::int32_t select_library_tuning_complex();
 }  // namespace pband
 
 namespace pband::mpi {
 
-// The block base: that of the one-process solve of the same system, which
-// for the complex types is the base of a team of one or two.
+// The block base: that of the library's one-process solve of the same
+// system, which depends on the element type alone.
 template <class T>
 std::int32_t block_base() {
   if constexpr (ElementTraits<T>::is_complex)
-    return select_solver_tuning_complex(1);
+    return select_library_tuning_complex();
   else
     return select_solver_tuning_real();
 }

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that are missing. With --benchmark, only
 # what building and running the benchmark needs; otherwise also what the
-# tests, the Python package, its tests against SciPy and the install check
-# need.
+# tests, the Python package, its tests against SciPy, the solve over MPI
+# (Open MPI) and the install check need.
 #   scripts/install-deps.sh [--benchmark]
 set -euo pipefail
 packages=(cmake ninja-build gcc g++)
@@ -11,7 +11,7 @@ if [ "${1:-}" != "--benchmark" ]; then
              python3-dev python3-pybind11 pybind11-dev python3-numpy
              python3-scipy python3-pytest python3-venv python3-pip
              python3-setuptools python3-wheel python3-build python3-mypy
-             python3-threadpoolctl)
+             python3-threadpoolctl libopenmpi-dev openmpi-bin)
 fi
 missing=()
 for p in "${packages[@]}"; do
