@@ -8,14 +8,16 @@ level eliminates (one, on the ranks that hold any, once e_l < p). Each
 level costs three point-to-point rounds with at most two neighbours
 (before and after the factor phase, before the back-substitution), each
 alpha + beta * bytes, and one integer reduction (2 log2 p rounds of
-alpha). ScaLAPACK's p?pbsv is modelled as its measured one-rank time
+alpha). With more than one rank, each rank also copies its piece to the
+arrays it works in (copy ns per row, from the two-rank measurement: the
+two-rank time less half the one-rank time). ScaLAPACK's p?pbsv is modelled as its measured one-rank time
 times k / p (k: its extra work once it has more than one rank, from the
 two-rank measurement) plus its reduced system: log2 p steps, each a
 message of a (2 hb)^2 block and a small dense factor.
 
 usage: scaling_model.py --block-us C --alpha-us A --beta-ns-per-byte B
                         --scalapack-1 S1 --scalapack-2 S2 --n0 N0
-                        [--n N] [--hb HB] [--nrhs K] [--block-size BS]
+                        [--copy-ns-per-row R] [--n N] [--hb HB] [--nrhs K] [--block-size BS]
 """
 import argparse
 import math
@@ -38,7 +40,8 @@ def model(a, p):
     # tail, coupling head, rhs head and tail), in bytes.
     m = word * (2 * a.hb * (a.hb + 1) + a.hb * a.hb + 2 * a.hb * a.nrhs)
     rounds = 0 if p == 1 else 3 * (a.alpha + a.beta * m) + 2 * math.log2(p) * a.alpha
-    total, bound_from = 0.0, None
+    total = 0.0 if p == 1 else a.copy * a.n / p
+    bound_from = None
     for level, e in enumerate(levels(nb), start=1):
         work = math.ceil(e / p) * a.block
         total += work + rounds
@@ -64,6 +67,7 @@ def main():
     ap.add_argument("--scalapack-1", type=float, required=True)
     ap.add_argument("--scalapack-2", type=float, required=True)
     ap.add_argument("--n0", type=float, required=True)
+    ap.add_argument("--copy-ns-per-row", type=float, default=0.0)
     ap.add_argument("--n", type=float, default=1e9)
     ap.add_argument("--hb", type=int, default=8)
     ap.add_argument("--nrhs", type=int, default=1)
@@ -72,6 +76,7 @@ def main():
     a.block = a.block_us * 1e-6
     a.alpha = a.alpha_us * 1e-6
     a.beta = a.beta_ns_per_byte * 1e-9
+    a.copy = a.copy_ns_per_row * 1e-9
     print("| ranks | pband_mpi (s) | speed-up | message-bound from level "
           "| p?pbsv (s) | p?pbsv / pband_mpi |")
     print("|---:|---:|---:|---:|---:|---:|")
