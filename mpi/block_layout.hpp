@@ -197,27 +197,6 @@ void op_reads(const Geometry& g, const Phase& ph, std::int64_t c, F add) {
   }
 }
 
-// The band columns lo … hi the operation of phase ph on block c touches,
-// its scratch column included: its own, and for a factor its left
-// neighbour's tail and (the fold) its right neighbour's head with the
-// column before it; for an update the column before its block.
-struct ColumnSpan {
-  std::int64_t lo, hi;
-};
-inline ColumnSpan band_span(const Geometry& g, const Phase& ph,
-                            std::int64_t c) {
-  ColumnSpan w{c, g.last(c)};
-  if (g.rhs_only || g.hb == 0) return w;
-  const std::int64_t l = c - ph.nd, r = c + ph.nd;
-  if (ph.kind == PhaseKind::factor) {
-    if (l >= ph.level_first) w.lo = g.last(l) - g.hb + 1;
-    if (g.fold && r <= g.n) w.hi = g.head_end(r);
-  } else if (ph.kind == PhaseKind::update && l >= ph.level_first) {
-    w.lo = c - 1;
-  }
-  return w;
-}
-
 template <class F>
 void op_writes(const Geometry& g, const Phase& ph, std::int64_t c, F add) {
   const std::int64_t hb = g.hb, nd = ph.nd;

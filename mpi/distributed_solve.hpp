@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
-#include <cstring>
 #include <vector>
 
 #include "mpi/block_layout.hpp"
@@ -39,31 +38,6 @@ struct PhaseRun {
   std::atomic<std::int32_t> failure_flags[2] = {0, 0};
 };
 
-// The phase's operation on `k` blocks; false when a pivot failed.
-template <class T>
-bool run_ops(const BlockOps<T>& ops, const Geometry& g,
-             const BandArrays<T>& s, const Phase& ph, const std::int64_t* cs,
-             int k, std::atomic<std::int32_t>* failure_flags) {
-  switch (ph.kind) {
-    case PhaseKind::factor:
-      if (!g.rhs_only)
-        return ops.factor(s, cs, k, ph.w, ph.nd, ph.level_first, RealOf<T>(0),
-                          failure_flags, 1, g.fold);
-      for (int i = 0; i < k; ++i) forward_rhs(s, cs[i]);
-      return true;
-    case PhaseKind::update:
-      if (!g.rhs_only)
-        ops.update(s, cs, k, ph.nd, ph.level_first);
-      else
-        for (int i = 0; i < k; ++i) update_rhs(s, cs[i], ph.nd, ph.level_first);
-      return true;
-    case PhaseKind::back:
-      ops.back(s, cs, k, ph.nd);
-      return true;
-  }
-  return true;
-}
-
 template <class T>
 void phase_worker(PhaseRun<T>& run) {
   const GlobalArrays<T>& ga = *run.arrays;
@@ -88,35 +62,25 @@ void phase_worker(PhaseRun<T>& run) {
     if (stop) return;
     const std::int64_t* cs = run.blocks + at;
     const int k = static_cast<int>(std::min<std::int64_t>(got, left));
-    if (ga.own_hi < ga.own_lo) {
-      if (!run_ops(ops, g, s, ph, cs, k, run.failure_flags)) return;
-      continue;
-    }
-    // Blocks whose band columns all stay in the caller's band go together
-    // in place; the others one by one on the reserved band, those of
-    // their columns that stay in the caller's copied in and back out.
-    std::int64_t here[kMaxClaim], staged[kMaxClaim];
-    int nh = 0, ns = 0;
-    for (int i = 0; i < k; ++i) {
-      const ColumnSpan w = band_span(g, ph, cs[i]);
-      if (w.lo >= ga.own_lo && w.hi <= ga.own_hi)
-        here[nh++] = cs[i];
-      else
-        staged[ns++] = cs[i];
-    }
-    BandArrays<T> in_place = s;
-    in_place.a = ga.band_base(true);
-    if (nh > 0 && !run_ops(ops, g, in_place, ph, here, nh, run.failure_flags))
-      return;
-    for (int i = 0; i < ns; ++i) {
-      const ColumnSpan w = band_span(g, ph, staged[i]);
-      const std::int64_t j0 = std::max(w.lo, ga.own_lo);
-      const std::int64_t j1 = std::min(w.hi, ga.own_hi);
-      const auto bytes = sizeof(T) * std::size_t((j1 - j0 + 1) * (g.hb + 1));
-      if (j0 <= j1) std::memcpy(ga.a + (j0 - 1) * (g.hb + 1), ga.column(j0), bytes);
-      const bool ok = run_ops(ops, g, s, ph, staged + i, 1, run.failure_flags);
-      if (j0 <= j1) std::memcpy(ga.column(j0), ga.a + (j0 - 1) * (g.hb + 1), bytes);
-      if (!ok) return;
+    switch (ph.kind) {
+      case PhaseKind::factor:
+        if (g.rhs_only) {
+          for (int i = 0; i < k; ++i) forward_rhs(s, cs[i]);
+        } else if (!ops.factor(s, cs, k, ph.w, ph.nd, ph.level_first,
+                               RealOf<T>(0), run.failure_flags, 1, g.fold)) {
+          return;
+        }
+        break;
+      case PhaseKind::update:
+        if (g.rhs_only)
+          for (int i = 0; i < k; ++i)
+            update_rhs(s, cs[i], ph.nd, ph.level_first);
+        else
+          ops.update(s, cs, k, ph.nd, ph.level_first);
+        break;
+      case PhaseKind::back:
+        ops.back(s, cs, k, ph.nd);
+        break;
     }
   }
 }

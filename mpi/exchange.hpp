@@ -4,7 +4,6 @@
 // parts in the same order, so a message carries the elements alone.
 #pragma once
 
-#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <map>
@@ -18,9 +17,6 @@ namespace pband::mpi {
 // The arrays in the solver's indexing (solver/band_arrays.hpp): band
 // column j at a + (j-1)(hb+1), coupling row i at (i-1)·hb, saved column
 // j at (j-1)·hb, right-hand side q row i at b + (q-1)·n + (i-1).
-// Band columns own_lo … own_hi (none when own_hi < own_lo) stay in the
-// caller's band `own`, whose first column is own_first: the rank's own
-// blocks' columns within its piece, used in place.
 template <class T>
 struct GlobalArrays {
   T* a = nullptr;
@@ -28,21 +24,6 @@ struct GlobalArrays {
   T* saved = nullptr;
   T* b = nullptr;
   Geometry g;
-  T* own = nullptr;
-  std::int64_t own_first = 1, own_lo = 1, own_hi = 0;
-
-  // Band column j, where it lives.
-  T* column(std::int64_t j) const {
-    return j >= own_lo && j <= own_hi ? own + (j - own_first) * (g.hb + 1)
-                                      : a + (j - 1) * (g.hb + 1);
-  }
-  // The band as the block operations address it: every column from one
-  // base. `in_place`: the caller's band, for operations that touch only
-  // columns own_lo … own_hi (the base itself may lie before the array;
-  // only those columns are ever formed from it).
-  T* band_base(bool in_place) const {
-    return in_place ? own - (own_first - 1) * (g.hb + 1) : a;
-  }
 
   // Runs of elements of a region: f(pointer, count).
   template <class F>
@@ -51,16 +32,7 @@ struct GlobalArrays {
     if (rows <= 0) return;
     switch (r.store) {
       case Store::band:
-        // Split where the columns change place.
-        for (std::int64_t j = r.from; j <= r.to;) {
-          const bool in = j >= own_lo && j <= own_hi;
-          const std::int64_t end =
-              in ? std::min(r.to, own_hi)
-                 : (j < own_lo && own_lo <= own_hi ? std::min(r.to, own_lo - 1)
-                                                   : r.to);
-          f(column(j), (end - j + 1) * (g.hb + 1));
-          j = end + 1;
-        }
+        f(a + (r.from - 1) * (g.hb + 1), rows * (g.hb + 1));
         return;
       case Store::coupling:
         if (g.hb > 0) f(coupling + (r.from - 1) * g.hb, rows * g.hb);

@@ -83,20 +83,13 @@ int solve(MPI_Comm comm, std::int64_t n, std::int32_t hb, std::int32_t nrhs,
   const Geometry g = system_geometry<T>(n, hb, nrhs);
   RankArrays<T> rank;
   const BlockRun held = blocks_held(g, first, count);
-  // Where the caller's band has the solver's layout, the rank's own
-  // blocks' columns within its piece stay there (ab is scratch, as in
-  // pband_solve_*); a rank holding the whole system also keeps its B.
-  const bool in_place = ldab == g.hb + 1 && held.hi >= held.lo;
+  // A rank holding the whole system works in its own arrays where their
+  // layout is the solver's, as pband_solve_* does: no copy.
   const bool whole = count == n;
+  T* own_band = whole && ldab == g.hb + 1 ? ab : nullptr;
   T* own_rhs = whole && (nrhs <= 1 || ldb == n) ? b : nullptr;
   const bool reserved = rank.reserve(
-      g, held.lo, held.hi >= held.lo ? g.last(held.hi) : 0, in_place, own_rhs);
-  if (in_place) {
-    rank.arrays.own = ab;
-    rank.arrays.own_first = first + 1;
-    rank.arrays.own_lo = held.lo;
-    rank.arrays.own_hi = std::min(g.last(held.hi), first + count);
-  }
+      g, held.lo, held.hi >= held.lo ? g.last(held.hi) : 0, own_band, own_rhs);
   OwnComm own(comm);
   MPI_Comm c = own.get();
   int status =
@@ -105,7 +98,7 @@ int solve(MPI_Comm comm, std::int64_t n, std::int32_t hb, std::int32_t nrhs,
   int me = 0;
   MPI_Comm_rank(c, &me);
   const GlobalArrays<T>& ga = rank.arrays;
-  band_in(ga, first, count, ab, ldab);
+  if (own_band == nullptr) band_in(ga, first, count, ab, ldab);
   if (own_rhs == nullptr) rhs_copy(ga, first, count, b, ldb, true);
   status =
       mpi_status(move_rows(c, pieces, me, ga, true, true, true, kTagToBlocks));

@@ -57,18 +57,18 @@ template <class T>
 class RankArrays {
  public:
   // False when this rank cannot reserve them. Rows (columns) lo … hi are
-  // the rank's own, which it sweeps; with band_in_place its band columns
-  // stay in the caller's band (GlobalArrays::own). A rank holding the
-  // whole system may pass its B (columns n apart), then used in place.
+  // the rank's own, which it sweeps. A rank holding the whole system may
+  // pass its own band (stride hb + 1) and B (columns n apart), which are
+  // then used in place, as the one-process solve uses them.
   bool reserve(const Geometry& g, std::int64_t lo, std::int64_t hi,
-               bool band_in_place = false, T* own_rhs = nullptr) {
+               T* own_band = nullptr, T* own_rhs = nullptr) {
     const std::int64_t n = g.n, hb = g.hb;
     const auto bytes = [](std::int64_t elements) {
       return static_cast<std::size_t>(elements) * sizeof(T);
     };
     // Past the end: a whole last block's stores, which a form may address.
     const std::int64_t pad = (hb + 1) * (hb + 1);
-    const bool ok = band_.reserve(bytes(n * (hb + 1) + pad)) &&
+    const bool ok = band_.reserve(own_band ? 0 : bytes(n * (hb + 1) + pad)) &&
                     coupling_.reserve(hb > 0 ? bytes(n * hb + pad) : 0) &&
                     saved_.reserve(hb > 0 ? bytes(n * hb + pad) : 0) &&
                     rhs_.reserve(own_rhs ? 0 : bytes(n * g.nrhs));
@@ -76,7 +76,7 @@ class RankArrays {
       const auto part = [&](VirtualArray& v, std::int64_t per_row) {
         v.prefer_huge_pages(bytes((lo - 1) * per_row), bytes(hi * per_row));
       };
-      if (!band_in_place) part(band_, hb + 1);
+      part(band_, hb + 1);
       part(coupling_, hb);
       part(saved_, hb);
       for (std::int64_t q = 0; q < g.nrhs; ++q)
@@ -85,7 +85,7 @@ class RankArrays {
     if (ok && poison_arrays)
       for (VirtualArray* v : {&band_, &coupling_, &saved_, &rhs_})
         v->fill(0xff);
-    arrays.a = static_cast<T*>(band_.data());
+    arrays.a = own_band ? own_band : static_cast<T*>(band_.data());
     arrays.coupling = static_cast<T*>(coupling_.data());
     arrays.saved = static_cast<T*>(saved_.data());
     arrays.b = own_rhs ? own_rhs : static_cast<T*>(rhs_.data());
@@ -100,15 +100,14 @@ class RankArrays {
 };
 
 // The piece's band columns first+1 … first+count from the caller's
-// layout (leading dimension ldab) to the global band, but those that stay
-// in place; rows beyond n are zero, as in the one-process solve's copy.
+// layout (leading dimension ldab) to the global band; rows beyond n are
+// zero, as in the one-process solve's copy.
 template <class T>
 void band_in(const GlobalArrays<T>& ga, std::int64_t first, std::int64_t count,
              const T* ab, std::int64_t ldab) {
   const std::int64_t hb = ga.g.hb, n = ga.g.n;
   for (std::int64_t j = 0; j < count; ++j) {
     const std::int64_t col = first + j + 1;
-    if (col >= ga.own_lo && col <= ga.own_hi) continue;
     const std::int64_t rows = std::min(hb, n - col) + 1;
     T* to = ga.a + (col - 1) * (hb + 1);
     std::copy_n(ab + j * ldab, rows, to);
