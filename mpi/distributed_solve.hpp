@@ -127,22 +127,29 @@ int solve_levels(MPI_Comm comm, const Pieces& pieces, std::int32_t me,
   // (before) or write (after), between their holders.
   auto trade = [&](const Phase& ph, bool before) {
     Exchange<T> ex(arrays);
-    if (any)
-      for_blocks_in(
-          g, ph, held.lo - ph.nd, held.hi + ph.nd, [&](std::int64_t c) {
-            const std::int32_t oc = pieces.holder(c);
-            auto part = [&](std::int64_t x, const Region& r) {
-              const std::int32_t ox = pieces.holder(x);
-              if (ox == oc) return;
-              const std::int32_t from = before ? ox : oc, to = before ? oc : ox;
-              if (from == me) ex.send(to, r);
-              if (to == me) ex.receive(from, r);
-            };
-            if (before)
-              op_reads(g, ph, c, part);
-            else
-              op_writes(g, ph, c, part);
-          });
+    // Only operations within nd of the run's ends reach across them.
+    const std::int64_t nd = ph.nd;
+    auto near_ends = [&](auto&& f) {
+      if (!any) return;
+      const std::int64_t left_end = std::min(held.lo + nd - 1, held.hi + nd);
+      for_blocks_in(g, ph, held.lo - nd, left_end, f);
+      for_blocks_in(g, ph, std::max(held.hi - nd + 1, left_end + 1),
+                    held.hi + nd, f);
+    };
+    near_ends([&](std::int64_t c) {
+      const std::int32_t oc = pieces.holder(c);
+      auto part = [&](std::int64_t x, const Region& r) {
+        const std::int32_t ox = pieces.holder(x);
+        if (ox == oc) return;
+        const std::int32_t from = before ? ox : oc, to = before ? oc : ox;
+        if (from == me) ex.send(to, r);
+        if (to == me) ex.receive(from, r);
+      };
+      if (before)
+        op_reads(g, ph, c, part);
+      else
+        op_writes(g, ph, c, part);
+    });
     return ex.run(comm, tag++ & 0x7fff);
   };
   for (const Phase& ph : phase_schedule(g)) {
