@@ -24,6 +24,7 @@
 #include "bench/mixed_timing.hpp"
 #include "bench/residual_timing.hpp"
 #include "driver/benchmark.hpp"
+#include "pband/pband.h"
 #include "runtime/runtime.hpp"
 #include "solver/band_solver.hpp"
 
@@ -341,6 +342,10 @@ using SolverFn = void (*)(T*, std::int32_t, std::int32_t, T*, std::int32_t,
 template <class T>
 using LibraryFn = void (*)(T*, std::int32_t, std::int32_t, T*, std::int32_t,
                            std::int32_t&);
+// The public C call users make: `pband_solve_s` or `_d`.
+template <class T>
+using PublicFn = int (*)(std::int32_t, std::int32_t, std::int32_t, T*,
+                         std::int32_t, T*, std::int32_t, std::int32_t);
 
 template <class T>
 auto pbsv_of(const LapackProvider& p) {
@@ -356,11 +361,13 @@ const char* pbsv_name() {
 }
 
 // Runs the LAPACK rows (the first provider is the reference), then the
-// solver and the band library for every team size.
+// solver, the public call over it and the band library for every team
+// size.
 template <class T>
 void team_rows(BandSystem<T>& s, const char* type, SolverFn<T> solver,
                const char* solver_name, LibraryFn<T> library,
-               const char* library_name, int nb,
+               const char* library_name, PublicFn<T> public_call,
+               const char* public_name, int nb,
                const std::vector<LapackProvider>& providers,
                const std::vector<int>& teams, const RunPlan& plan,
                TeamData& data) {
@@ -385,7 +392,7 @@ void team_rows(BandSystem<T>& s, const char* type, SolverFn<T> solver,
     data.median[r.routine][0] = r.m.time.median;
   }
   std::vector<T> first;
-  for (int pass = 0; pass < 2; ++pass) {
+  for (int pass = 0; pass < 3; ++pass) {
     first.clear();
     for (int t : teams) {
       set_team_size(t);
@@ -402,6 +409,12 @@ void team_rows(BandSystem<T>& s, const char* type, SolverFn<T> solver,
           return status;
         });
         r.file = file_of(reinterpret_cast<const void*>(solver));
+      } else if (pass == 1) {
+        r.routine = public_name;
+        r.m = measure<T>(s, plan, [&] {
+          return public_call(n, hb, 1, s.a(), hb + 1, s.b(), n, t);
+        });
+        r.file = file_of(reinterpret_cast<const void*>(public_call));
       } else {
         r.routine = library_name;
         r.nb = nb;
@@ -680,8 +693,9 @@ int run(const Options& o) {
                             : "the library's choice for this band");
       print_row_header();
       team_rows<float>(s, "r4", &solve_band_system_r4, "solve_band_system_r4",
-                       &band_factor_solve_r4, "band_factor_solve_r4", nb,
-                       usable, teams, plan, data);
+                       &band_factor_solve_r4, "band_factor_solve_r4",
+                       &pband_solve_s, "pband_solve_s", nb, usable, teams,
+                       plan, data);
       {
         // Double system: the float matrix and X widened, B formed in
         // double precision.
@@ -691,8 +705,8 @@ int run(const Options& o) {
         s8.allocate_workspace();
         team_rows<double>(s8, "r8", &solve_band_system_r8,
                           "solve_band_system_r8", &band_factor_solve_r8,
-                          "band_factor_solve_r8", nb, usable, teams, plan,
-                          data);
+                          "band_factor_solve_r8", &pband_solve_d,
+                          "pband_solve_d", nb, usable, teams, plan, data);
       }
       if (FILE* f = open_data(o, "teams.dat")) {
         // median seconds; LAPACK columns repeat their single-thread time
