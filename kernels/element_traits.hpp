@@ -179,8 +179,14 @@ struct HermitianTraits : ComplexTraits<R, Hermitian<R>> {
   static R pivot(C a) { return a.real(); }
   static C pivot_root(C a) { return C(real_sqrt(a.real()), R(0)); }
   // Every divisor of the factorization and its solves is a diagonal
-  // element of L, which is real: (a + bi)/d = (a/d, b/d).
-  static C div(C x, C y) { return C(x.real() / y.real(), x.imag() / y.real()); }
+  // element of L, which is real: (a + bi)/d = (a·r, b·r), r = 1/d, as
+  // LAPACK's zpbtf2 scales a column. The reciprocal does not depend on the
+  // dividend, so a run of divisions by one pivot shares it and a chain of
+  // substitutions waits for a product instead of a quotient.
+  static C div(C x, C y) {
+    const R r = R(1) / y.real();
+    return C(x.real() * r, x.imag() * r);
+  }
 };
 
 template <>

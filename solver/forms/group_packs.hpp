@@ -189,9 +189,12 @@ struct HermitianPackTraits : ComplexPackTraits<R, G> {
   using typename ComplexPackTraits<R, G>::X;
   using typename ComplexPackTraits<R, G>::V;
   [[gnu::always_inline]] static X mirror(const X& a) { return {a.re, -a.im}; }
+  // As HermitianTraits::div: times the reciprocal of the real divisor.
   [[gnu::always_inline]] static void div(X& x, const X& y) {
-    x.re = x.re / y.re;
-    x.im = x.im / y.re;
+    const V r = V{} + R(1);
+    const V inv = r / y.re;
+    x.re = x.re * inv;
+    x.im = x.im * inv;
   }
   static void sqrt(X& a) {
     pack_detail::sqrt_pack(a.re);
