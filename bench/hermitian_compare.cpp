@@ -10,8 +10,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bench/harness.hpp"
@@ -67,35 +69,42 @@ HermitianSystem make_system(int n, int hb) {
   return s;
 }
 
-struct Timing {
-  Stats time;
+// One routine under test: its name, the call, whether its X is the
+// system's (the complex symmetric solve reads A as Aᵀ = A: its X differs).
+struct Routine {
+  Routine(std::string label, std::function<int(Z*, Z*)> call, bool check = true)
+      : name(std::move(label)), solve(std::move(call)), checked(check) {}
+  std::string name;
+  std::function<int(Z* a, Z* b)> solve;
+  bool checked;
+  std::vector<double> seconds;
   int status = 0;
   double error = 0;  // ‖x − X‖∞ / ‖X‖∞, worst repetition
 };
 
-// Median of `reps` calls, A and B restored outside the timed region.
-template <class Solve>
-Timing time_solve(const HermitianSystem& s, int reps, Solve solve) {
+// Every repetition calls each routine once, in turn, so that whatever
+// else runs on the machine falls on all of them alike; A and B are
+// restored outside the timed region. The first round warms up.
+void time_interleaved(const HermitianSystem& s, int reps,
+                      std::vector<Routine>& routines) {
   std::vector<Z> a, b;
-  std::vector<double> seconds;
-  Timing t;
-  for (int r = 0; r <= reps; ++r) {
-    a = s.A0;
-    b = s.B0;
-    const double start = now_seconds();
-    const int status = solve(a.data(), b.data());
-    const double elapsed = now_seconds() - start;
-    if (status != 0 && t.status == 0) t.status = status;
-    double err = 0, scale = 0;
-    for (int i = 0; i < s.n; ++i) {
-      err = std::max(err, std::abs(b[i] - s.X[i]));
-      scale = std::max(scale, std::abs(s.X[i]));
+  for (int r = 0; r <= reps; ++r)
+    for (Routine& t : routines) {
+      a = s.A0;
+      b = s.B0;
+      const double start = now_seconds();
+      const int status = t.solve(a.data(), b.data());
+      const double elapsed = now_seconds() - start;
+      if (status != 0 && t.status == 0) t.status = status;
+      if (r > 0) t.seconds.push_back(elapsed);
+      if (!t.checked) continue;
+      double err = 0, scale = 0;
+      for (int i = 0; i < s.n; ++i) {
+        err = std::max(err, std::abs(b[i] - s.X[i]));
+        scale = std::max(scale, std::abs(s.X[i]));
+      }
+      t.error = std::max(t.error, err / scale);
     }
-    t.error = std::max(t.error, err / scale);
-    if (r > 0) seconds.push_back(elapsed);  // the first warms up
-  }
-  t.time = summarize(seconds);
-  return t;
 }
 
 int run(int n, int hb, int reps, const std::string& libdir) {
@@ -108,42 +117,51 @@ int run(int n, int hb, int reps, const std::string& libdir) {
                  ref.usable() ? "no zpbsv_" : ref.error.c_str());
     return 1;
   }
-  std::printf("n %d, hb %d, complex double, median of %d\n", n, hb, reps);
-  std::printf("%-34s %10s %10s %8s %6s\n", "routine", "seconds", "min", "error",
-              "ratio");
-  const Timing lapack = time_solve(s, reps, [&](Z* a, Z* b) {
-    const int nrhs = 1, ldab = hb + 1;
-    int info = 0;
-    ref.zpbsv("L", &n, &hb, &nrhs, a, &ldab, b, &n, &info, 1);
-    return info;
-  });
-  auto row = [&](const char* name, const Timing& t) {
-    std::printf("%-34s %10.4f %10.4f %8.1e %6.3f%s\n", name, t.time.median,
-                t.time.min, t.error, t.time.median / lapack.time.median,
-                t.status != 0 ? "  FAILED" : "");
-  };
-  row("zpbsv (reference LAPACK)", lapack);
   auto c = [](Z* p) { return reinterpret_cast<pband_complex_double*>(p); };
   // The caller's workspace, as the benchmark gives the solver its own:
   // page faults of a fresh allocation stay out of the times.
   const std::int64_t lwork =
       pband_solve_hermitian_workspace_z(n, hb, 1, hb + 1, n);
   std::vector<Z> work(std::max<std::int64_t>(lwork, 1));
+  std::vector<Routine> routines;
+  routines.push_back({"zpbsv (reference LAPACK)", [&](Z* a, Z* b) {
+                        const int nrhs = 1, ldab = hb + 1;
+                        int info = 0;
+                        ref.zpbsv("L", &n, &hb, &nrhs, a, &ldab, b, &n, &info,
+                                  1);
+                        return info;
+                      }});
   for (int threads : {1, 2}) {
-    const Timing h = time_solve(s, reps, [&](Z* a, Z* b) {
-      return pband_solve_hermitian_work_z(n, hb, 1, c(a), hb + 1, c(b), n,
-                                          threads, c(work.data()), lwork);
-    });
-    const Timing z = time_solve(s, reps, [&](Z* a, Z* b) {
-      return pband_solve_work_z(n, hb, 1, c(a), hb + 1, c(b), n, threads,
-                                c(work.data()), lwork);
-    });
     const std::string t = " T=" + std::to_string(threads);
-    row(("pband_solve_hermitian_z" + t).c_str(), h);
-    // The complex symmetric solve reads A as Aᵀ = A: its X differs.
-    std::printf("%-34s %10.4f %10.4f %8s %6.3f\n",
-                ("pband_solve_z (symmetric)" + t).c_str(), z.time.median,
-                z.time.min, "-", z.time.median / lapack.time.median);
+    routines.push_back(
+        {"pband_solve_hermitian_z" + t, [&, threads](Z* a, Z* b) {
+           return pband_solve_hermitian_work_z(n, hb, 1, c(a), hb + 1, c(b), n,
+                                               threads, c(work.data()), lwork);
+         }});
+    routines.push_back({"pband_solve_z (symmetric)" + t,
+                        [&, threads](Z* a, Z* b) {
+                          return pband_solve_work_z(n, hb, 1, c(a), hb + 1,
+                                                    c(b), n, threads,
+                                                    c(work.data()), lwork);
+                        },
+                        false});
+  }
+  time_interleaved(s, reps, routines);
+  const Stats lapack = summarize(routines[0].seconds);
+  std::printf("n %d, hb %d, complex double, median of %d, interleaved\n", n, hb,
+              reps);
+  std::printf("%-30s %9s %9s %8s %6s %6s\n", "routine", "seconds", "min",
+              "error", "ratio", "r.med");
+  for (const Routine& t : routines) {
+    const Stats st = summarize(t.seconds);
+    // The median of each round's own ratio: robust to slow rounds.
+    std::vector<double> ratios;
+    for (std::size_t k = 0; k < t.seconds.size(); ++k)
+      ratios.push_back(t.seconds[k] / routines[0].seconds[k]);
+    std::printf("%-30s %9.4f %9.4f %8.1e %6.3f %6.3f%s\n", t.name.c_str(),
+                st.median, st.min, t.checked ? t.error : NAN,
+                st.median / lapack.median, summarize(ratios).median,
+                t.status != 0 ? "  FAILED" : "");
   }
   return 0;
 }
