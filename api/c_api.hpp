@@ -209,12 +209,13 @@ int solve(const Entries<T>& e, std::int32_t n, std::int32_t hb,
 }
 
 // After a failed factorization every column before the failed one holds
-// its root (positive; complex: non-zero) and the failed one keeps the
-// pivot that failed the test, so the first pivot that would fail names it.
+// its root (positive; complex: non-zero; Hermitian: real positive) and the
+// failed one keeps the pivot that failed the test, so the first pivot that
+// would fail names it.
 template <class T>
 std::int32_t failed_column(const T* a, std::int64_t n, std::int64_t ld) {
   for (std::int64_t j = 0; j < n; ++j)
-    if (ElementTraits<T>::modulus(a[j * ld]) <= 0)
+    if (ElementTraits<T>::pivot(a[j * ld]) <= 0)
       return static_cast<std::int32_t>(j + 1);
   return 1;
 }
