@@ -51,6 +51,23 @@ inline std::int64_t effective_hb(std::int32_t n, std::int32_t hb) {
   return std::min<std::int64_t>(hb, std::max<std::int32_t>(n, 1) - 1);
 }
 
+// Band elements a thread of a cyclic-reduction solve needs before it pays
+// for waking: below 2^16 elements a second thread only waits at the
+// barriers (measured at hb 2, 8, 32; docs/api.md). The library's cut does
+// not depend on the team, so neither do the bits.
+inline constexpr std::int64_t kElementsPerThread = std::int64_t(1) << 15;
+
+// The team a solve of order n asks for: `threads` as team_for reads it,
+// at most one thread per kElementsPerThread band elements, at least one.
+inline std::int32_t solve_team(std::int32_t threads, std::int32_t n,
+                               std::int64_t hb) {
+  const std::int64_t elements = std::int64_t(n) * (hb + 1);
+  const std::int64_t fed =
+      std::max<std::int64_t>(1, elements / kElementsPerThread);
+  return static_cast<std::int32_t>(
+      std::min<std::int64_t>(team_for(threads), fed));
+}
+
 // Checks shared by the solve and the factor-solve: arguments 1 n, 2 hb,
 // 3 nrhs, 4 ab, 5 ldab, 6 b, 7 ldb, as LAPACK orders its checks.
 inline int check_system(std::int32_t n, std::int32_t hb, std::int32_t nrhs,
@@ -158,8 +175,8 @@ int solve_in(const Entries<T>& e, std::int32_t n, std::int32_t hb,
     w += l.rhs;
   }
   std::int32_t status = 0;
-  e.solve(a, n, static_cast<std::int32_t>(l.hb), x, nrhs, w, team_for(threads),
-          status);
+  e.solve(a, n, static_cast<std::int32_t>(l.hb), x, nrhs, w,
+          solve_team(threads, n, l.hb), status);
   if (l.rhs > 0 && status == 0) copy_columns(x, n, b, ldb, n, nrhs);
   return status;
 }
@@ -192,12 +209,13 @@ int solve(const Entries<T>& e, std::int32_t n, std::int32_t hb,
 }
 
 // After a failed factorization every column before the failed one holds
-// its root (positive; complex: non-zero) and the failed one keeps the
-// pivot that failed the test, so the first pivot that would fail names it.
+// its root (positive; complex: non-zero; Hermitian: real positive) and the
+// failed one keeps the pivot that failed the test, so the first pivot that
+// would fail names it.
 template <class T>
 std::int32_t failed_column(const T* a, std::int64_t n, std::int64_t ld) {
   for (std::int64_t j = 0; j < n; ++j)
-    if (ElementTraits<T>::modulus(a[j * ld]) <= 0)
+    if (ElementTraits<T>::pivot(a[j * ld]) <= 0)
       return static_cast<std::int32_t>(j + 1);
   return 1;
 }

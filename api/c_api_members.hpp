@@ -120,3 +120,58 @@
                               ours_##L(x), ldx, ferr, berr, threads);          \
   }                                                                            \
   }
+
+// The Hermitian entries of one complex type: the solve, its workspace
+// query and its form in the caller's workspace, the natural-order
+// factorization and the solve with its factor. C: the element type of the
+// C header; R: its real type; SUFFIX: the library's ending (h8, h16).
+#define PBAND_C_API_HERMITIAN_MEMBERS(L, C, R, SUFFIX)                         \
+  namespace {                                                                  \
+  using hermitian_##L = pband::Hermitian<R>;                                   \
+  constexpr pband::api::Entries<hermitian_##L> hermitian_entries_##L{          \
+      &pband::solve_band_system_library_##SUFFIX,                               \
+      &pband::band_factor_team_##SUFFIX,                                       \
+      &pband::band_substitute_team_##SUFFIX,                                   \
+      &pband::factor_band_system_##SUFFIX,                                     \
+      &pband::solve_band_system_factored_##SUFFIX};                            \
+  hermitian_##L* hermitian_##L##_of(C* p) {                                    \
+    return reinterpret_cast<hermitian_##L*>(p);                                \
+  }                                                                            \
+  const hermitian_##L* hermitian_##L##_of(const C* p) {                        \
+    return reinterpret_cast<const hermitian_##L*>(p);                          \
+  }                                                                            \
+  }                                                                            \
+  extern "C" {                                                                 \
+  int pband_solve_hermitian_##L(int32_t n, int32_t hb, int32_t nrhs, C* ab,    \
+                                int32_t ldab, C* b, int32_t ldb,               \
+                                int32_t threads) {                             \
+    return pband::api::solve(hermitian_entries_##L, n, hb, nrhs,               \
+                             hermitian_##L##_of(ab), ldab,                     \
+                             hermitian_##L##_of(b), ldb, threads);             \
+  }                                                                            \
+  int64_t pband_solve_hermitian_workspace_##L(int32_t n, int32_t hb,           \
+                                              int32_t nrhs, int32_t ldab,      \
+                                              int32_t ldb) {                   \
+    return pband::api::solve_workspace<hermitian_##L>(n, hb, nrhs, ldab, ldb); \
+  }                                                                            \
+  int pband_solve_hermitian_work_##L(int32_t n, int32_t hb, int32_t nrhs,      \
+                                     C* ab, int32_t ldab, C* b, int32_t ldb,   \
+                                     int32_t threads, C* work,                 \
+                                     int64_t lwork) {                          \
+    return pband::api::solve_work(                                             \
+        hermitian_entries_##L, n, hb, nrhs, hermitian_##L##_of(ab), ldab,      \
+        hermitian_##L##_of(b), ldb, threads, hermitian_##L##_of(work), lwork); \
+  }                                                                            \
+  int pband_cholesky_hermitian_##L(int32_t n, int32_t hb, C* ab, int32_t ldab, \
+                                   int32_t threads) {                          \
+    return pband::api::cholesky(hermitian_entries_##L, n, hb,                  \
+                                hermitian_##L##_of(ab), ldab, threads);        \
+  }                                                                            \
+  int pband_cholesky_solve_hermitian_##L(int32_t n, int32_t hb, int32_t nrhs,  \
+                                         const C* ab, int32_t ldab, C* b,      \
+                                         int32_t ldb, int32_t threads) {       \
+    return pband::api::cholesky_solve(hermitian_entries_##L, n, hb, nrhs,      \
+                                      hermitian_##L##_of(ab), ldab,            \
+                                      hermitian_##L##_of(b), ldb, threads);    \
+  }                                                                            \
+  }

@@ -79,8 +79,8 @@ int factor(const Entries<T>& e, std::int32_t n, std::int32_t hb, T* ab,
     copy_band(ab, ldab, a, l.kd + 1, n, l.kd, true);
   }
   std::int32_t block_size = 0, status = 0;
-  e.factor_cr(a, n, static_cast<std::int32_t>(l.kd), w, team_for(threads),
-              block_size, status);
+  e.factor_cr(a, n, static_cast<std::int32_t>(l.kd), w,
+              solve_team(threads, n, l.kd), block_size, status);
   if (l.band > 0) copy_band(a, l.kd + 1, ab, ldab, n, l.kd, false);
   // A failed factor is no factor: its header says so.
   const FactorHeader h{status == 0 ? kFactorMagic : 0,
@@ -135,8 +135,8 @@ int solve_factored(const Entries<T>& e, std::int32_t n, std::int32_t hb,
   }
   std::int32_t status = 0;
   e.solve_factored(a, n, static_cast<std::int32_t>(l.kd), x, nrhs, w,
-                   static_cast<std::int32_t>(h.block_size), team_for(threads),
-                   status);
+                   static_cast<std::int32_t>(h.block_size),
+                   solve_team(threads, n, l.kd), status);
   if (copy) copy_columns<T>(x, n, b, ldb, n, nrhs);
   return status;
 }

@@ -14,7 +14,7 @@
 // The library's entry points of one element type, SUFFIX its ending.
 #define PBAND_MIXED_ENTRIES(SUFFIX)                 \
   {                                                 \
-    &pband::solve_band_system_library_##SUFFIX,        \
+    &pband::solve_band_system_library_##SUFFIX,     \
         &pband::band_factor_team_##SUFFIX,          \
         &pband::band_substitute_team_##SUFFIX,      \
         &pband::factor_band_system_##SUFFIX,        \

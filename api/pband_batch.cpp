@@ -1,5 +1,5 @@
-// The batch entry points of the four element types: each runs the shared
-// template over the type's own solve.
+// The batch entry points of the four element types and the two Hermitian
+// ones: each runs the shared template over the type's own solve.
 #include <complex>
 #include <cstdint>
 
@@ -27,3 +27,6 @@ PBAND_C_API_BATCH(s, float, float, r4)
 PBAND_C_API_BATCH(d, double, double, r8)
 PBAND_C_API_BATCH(c, pband_complex_float, std::complex<float>, c8)
 PBAND_C_API_BATCH(z, pband_complex_double, std::complex<double>, c16)
+PBAND_C_API_BATCH(hermitian_c, pband_complex_float, pband::Hermitian<float>, h8)
+PBAND_C_API_BATCH(hermitian_z, pband_complex_double, pband::Hermitian<double>,
+                  h16)

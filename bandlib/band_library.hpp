@@ -1,6 +1,7 @@
 // Band routine library: factor-and-solve, factorization and substitution
-// of one symmetric (complex: complex symmetric) band system by a team of
-// threads, eliminating the columns in order, one pivot block per phase.
+// of one symmetric (complex: complex symmetric, or Hermitian) band system
+// by a team of threads, eliminating the columns in order, one pivot block
+// per phase.
 #pragma once
 
 #include <atomic>
@@ -8,6 +9,7 @@
 #include <cstdint>
 
 #include "bandlib/band_tuning.hpp"
+#include "kernels/element_traits.hpp"
 #include "runtime/os_layer.hpp"
 
 namespace pband {
@@ -236,5 +238,81 @@ void band_factor_worker_c16(std::complex<double>* const& A,
                             std::int32_t& forward_next,
                             const double& pivot_threshold,
                             FailureFlags& failure_flags);
+
+// The same for a Hermitian positive definite matrix: A = L·Lᴴ, a pivot
+// fails when its real part is not above the threshold (a diagonal
+// element's imaginary part is not read), L's diagonal is real.
+void band_factor_solve_h8(Hermitian<float>* A, std::int32_t n, std::int32_t hb,
+                          Hermitian<float>* B, std::int32_t block_width,
+                          std::int32_t& status);
+void band_factor_solve_h16(Hermitian<double>* A, std::int32_t n,
+                           std::int32_t hb, Hermitian<double>* B,
+                           std::int32_t block_width, std::int32_t& status);
+void band_factor_h8(Hermitian<float>* A, std::int32_t n, std::int32_t hb,
+                    std::int32_t block_width, std::int32_t& status);
+void band_factor_h16(Hermitian<double>* A, std::int32_t n, std::int32_t hb,
+                     std::int32_t block_width, std::int32_t& status);
+void band_substitute_h8(const Hermitian<float>* A, std::int32_t n,
+                        std::int32_t hb, Hermitian<float>* B,
+                        std::int32_t block_width, std::int32_t& status);
+void band_substitute_h16(const Hermitian<double>* A, std::int32_t n,
+                         std::int32_t hb, Hermitian<double>* B,
+                         std::int32_t block_width, std::int32_t& status);
+void band_factor_team_h8(Hermitian<float>* A, std::int32_t n, std::int32_t hb,
+                         std::int32_t block_width, std::int32_t team_size,
+                         std::int32_t& status);
+void band_factor_team_h16(Hermitian<double>* A, std::int32_t n, std::int32_t hb,
+                          std::int32_t block_width, std::int32_t team_size,
+                          std::int32_t& status);
+void band_substitute_team_h8(const Hermitian<float>* A, std::int32_t n,
+                             std::int32_t hb, Hermitian<float>* B,
+                             std::int32_t block_width, std::int32_t team_size,
+                             std::int32_t& status);
+void band_substitute_team_h16(const Hermitian<double>* A, std::int32_t n,
+                              std::int32_t hb, Hermitian<double>* B,
+                              std::int32_t block_width, std::int32_t team_size,
+                              std::int32_t& status);
+void band_factor_solve_worker_h8(
+    Hermitian<float>* const& A, const std::int32_t& n, const std::int32_t& hb,
+    Hermitian<float>* const& B, const std::int32_t& block_width,
+    const Handle& mutex, const std::int32_t (&slots)[2],
+    const std::int32_t& team_size, std::int32_t& forward_pivot,
+    std::int32_t& forward_next, std::int32_t& backward_pivot,
+    std::int32_t& backward_next, const float& pivot_threshold,
+    FailureFlags& failure_flags);
+void band_substitute_worker_h8(
+    const Hermitian<float>* const& A, const std::int32_t& n,
+    const std::int32_t& hb, Hermitian<float>* const& B,
+    const std::int32_t& block_width, const Handle& mutex,
+    const std::int32_t (&slots)[2], const std::int32_t& team_size,
+    std::int32_t& forward_pivot, std::int32_t& forward_next,
+    std::int32_t& backward_pivot, std::int32_t& backward_next);
+void band_factor_worker_h8(
+    Hermitian<float>* const& A, const std::int32_t& n, const std::int32_t& hb,
+    const std::int32_t& block_width, const Handle& mutex,
+    const std::int32_t (&slots)[2], const std::int32_t& team_size,
+    std::int32_t& forward_pivot, std::int32_t& forward_next,
+    const float& pivot_threshold, FailureFlags& failure_flags);
+void band_factor_solve_worker_h16(
+    Hermitian<double>* const& A, const std::int32_t& n, const std::int32_t& hb,
+    Hermitian<double>* const& B, const std::int32_t& block_width,
+    const Handle& mutex, const std::int32_t (&slots)[2],
+    const std::int32_t& team_size, std::int32_t& forward_pivot,
+    std::int32_t& forward_next, std::int32_t& backward_pivot,
+    std::int32_t& backward_next, const double& pivot_threshold,
+    FailureFlags& failure_flags);
+void band_substitute_worker_h16(
+    const Hermitian<double>* const& A, const std::int32_t& n,
+    const std::int32_t& hb, Hermitian<double>* const& B,
+    const std::int32_t& block_width, const Handle& mutex,
+    const std::int32_t (&slots)[2], const std::int32_t& team_size,
+    std::int32_t& forward_pivot, std::int32_t& forward_next,
+    std::int32_t& backward_pivot, std::int32_t& backward_next);
+void band_factor_worker_h16(
+    Hermitian<double>* const& A, const std::int32_t& n, const std::int32_t& hb,
+    const std::int32_t& block_width, const Handle& mutex,
+    const std::int32_t (&slots)[2], const std::int32_t& team_size,
+    std::int32_t& forward_pivot, std::int32_t& forward_next,
+    const double& pivot_threshold, FailureFlags& failure_flags);
 
 }  // namespace pband

@@ -8,7 +8,7 @@
 #include "bandlib/band_drivers.hpp"
 #include "bandlib/band_library.hpp"
 
-// SUFFIX: r4, r8, c8 or c16; T: the element type.
+// SUFFIX: r4, r8, c8, c16, h8 or h16; T: the element type.
 #define PBAND_BANDLIB_MEMBERS(SUFFIX, T)                                       \
   void band_factor_solve_worker_##SUFFIX(                                      \
       T* const& A, const std::int32_t& n, const std::int32_t& hb, T* const& B, \

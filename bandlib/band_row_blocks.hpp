@@ -45,7 +45,7 @@ void forward_row_block(T* A, T* B, std::int64_t kd, std::int64_t a,
     const std::int64_t r_end = std::min(o, k + kd);
     for (std::int64_t j = m; j <= l; ++j) {
       T* cj = column(A, j, kd);
-      const T ajk = ck[j - k];
+      const T ajk = Tr::mirror(ck[j - k]);
       for (std::int64_t r = t; r <= r_end; ++r)
         cj[r - j] = Tr::msub(cj[r - j], ck[r - k], ajk);
     }
@@ -57,7 +57,7 @@ void forward_row_block(T* A, T* B, std::int64_t kd, std::int64_t a,
     T* cj = column(A, j, kd);
     for (std::int64_t k = std::max(j - kd, m); k <= j - 1; ++k) {
       const T* ck = column(A, k, kd);
-      const T ajk = ck[j - k];
+      const T ajk = Tr::mirror(ck[j - k]);
       const std::int64_t r_end = std::min(o, k + kd);
       for (std::int64_t r = t; r <= r_end; ++r)
         cj[r - j] = Tr::msub(cj[r - j], ck[r - k], ajk);
@@ -84,7 +84,7 @@ void forward_row_block(T* A, T* B, std::int64_t kd, std::int64_t a,
     const std::int64_t band_end = std::min(k + kd, o);
     for (std::int64_t i = t; i <= band_end; ++i) {
       T* ci = column(A, i, kd);
-      const T aik = ck[i - k];
+      const T aik = Tr::mirror(ck[i - k]);
       for (std::int64_t r = i; r <= band_end; ++r)
         ci[r - i] = Tr::msub(ci[r - i], ck[r - k], aik);
     }
@@ -146,7 +146,7 @@ void backward_row_block(const T* A, T* B, std::int64_t kd, std::int64_t d,
     const std::int64_t k_end = std::min(e, i + kd);
     T s = B[i - 1];
     for (std::int64_t k = d + 1; k <= k_end; ++k)
-      s = Tr::msub(s, ci[k - i], B[k - 1]);
+      s = Tr::msub(s, Tr::mirror(ci[k - i]), B[k - 1]);
     B[i - 1] = s;
   }
   if (O != d || P > O) return;
@@ -155,7 +155,7 @@ void backward_row_block(const T* A, T* B, std::int64_t kd, std::int64_t d,
     const std::int64_t k_end = std::min(i + kd, O);
     T s = B[i - 1];
     for (std::int64_t k = i + 1; k <= k_end; ++k)
-      s = Tr::msub(s, ci[k - i], B[k - 1]);
+      s = Tr::msub(s, Tr::mirror(ci[k - i]), B[k - 1]);
     B[i - 1] = Tr::div(s, ci[0]);
   }
 }

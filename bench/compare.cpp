@@ -14,6 +14,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 #include "bandlib/band_library.hpp"
@@ -24,6 +25,7 @@
 #include "bench/mixed_timing.hpp"
 #include "bench/residual_timing.hpp"
 #include "driver/benchmark.hpp"
+#include "pband/pband.h"
 #include "runtime/runtime.hpp"
 #include "solver/band_solver.hpp"
 
@@ -341,6 +343,10 @@ using SolverFn = void (*)(T*, std::int32_t, std::int32_t, T*, std::int32_t,
 template <class T>
 using LibraryFn = void (*)(T*, std::int32_t, std::int32_t, T*, std::int32_t,
                            std::int32_t&);
+// The public C call users make: `pband_solve_s` or `_d`.
+template <class T>
+using PublicFn = int (*)(std::int32_t, std::int32_t, std::int32_t, T*,
+                         std::int32_t, T*, std::int32_t, std::int32_t);
 
 template <class T>
 auto pbsv_of(const LapackProvider& p) {
@@ -356,11 +362,13 @@ const char* pbsv_name() {
 }
 
 // Runs the LAPACK rows (the first provider is the reference), then the
-// solver and the band library for every team size.
+// solver, the public call over it and the band library for every team
+// size.
 template <class T>
 void team_rows(BandSystem<T>& s, const char* type, SolverFn<T> solver,
                const char* solver_name, LibraryFn<T> library,
-               const char* library_name, int nb,
+               const char* library_name, PublicFn<T> public_call,
+               const char* public_name, int nb,
                const std::vector<LapackProvider>& providers,
                const std::vector<int>& teams, const RunPlan& plan,
                TeamData& data) {
@@ -385,7 +393,7 @@ void team_rows(BandSystem<T>& s, const char* type, SolverFn<T> solver,
     data.median[r.routine][0] = r.m.time.median;
   }
   std::vector<T> first;
-  for (int pass = 0; pass < 2; ++pass) {
+  for (int pass = 0; pass < 3; ++pass) {
     first.clear();
     for (int t : teams) {
       set_team_size(t);
@@ -402,6 +410,12 @@ void team_rows(BandSystem<T>& s, const char* type, SolverFn<T> solver,
           return status;
         });
         r.file = file_of(reinterpret_cast<const void*>(solver));
+      } else if (pass == 1) {
+        r.routine = public_name;
+        r.m = measure<T>(s, plan, [&] {
+          return public_call(n, hb, 1, s.a(), hb + 1, s.b(), n, t);
+        });
+        r.file = file_of(reinterpret_cast<const void*>(public_call));
       } else {
         r.routine = library_name;
         r.nb = nb;
@@ -481,8 +495,30 @@ int sweep_block_width(const Options& o, BandSystem<float>& s,
 // Sweep over half bandwidth and size
 // ---------------------------------------------------------------------------
 
+// The public call of the sweep's type.
+template <class T>
+PublicFn<T> public_solve() {
+  if constexpr (std::is_same_v<T, float>)
+    return &pband_solve_s;
+  else
+    return &pband_solve_d;
+}
+
+// The sweep's system: the benchmark's matrix, widened for double.
+template <class T>
+BandSystem<T> sweep_system(std::int32_t n, std::int32_t hb) {
+  if constexpr (std::is_same_v<T, float>)
+    return make_float_system(n, hb);
+  else
+    return widen_system(make_float_system(n, hb));
+}
+
+template <class T>
 void run_sweep(const Options& o, const std::vector<LapackProvider>& providers,
                int all, FILE* out) {
+  const char* ref_name = pbsv_name<T>();
+  const char* ours = std::is_same_v<T, float> ? "pband_solve_s" : "pband_solve_d";
+  const PublicFn<T> solve = public_solve<T>();
   RunPlan plan;
   plan.warmups = 1;
   plan.min_reps = o.quick ? 1 : 3;
@@ -490,58 +526,53 @@ void run_sweep(const Options& o, const std::vector<LapackProvider>& providers,
   plan.single_run_seconds = 5.0;
   plan.max_reps = o.quick ? 5 : 15;
   plan.budget_seconds = o.sweep_budget;
-  std::printf("\n== Sweep: solve_band_system_r4 against spbsv, benchmark-type"
-              " matrix ==\n");
-  std::printf("(median ms; t/ref = time / reference spbsv; build = seconds "
+  std::printf("\n== Sweep: %s against %s, benchmark-type matrix ==\n", ours,
+              ref_name);
+  std::printf("(median ms; t/ref = time / reference %s; build = seconds "
               "to make the system, untimed; 1 warm-up, repetitions up to "
               "%.1f s of timed work per cell and routine, at least %d; a "
               "warm-up over %.0f s counts, then at least %d, over %.0f s it "
               "is the only run; preempt: involuntary context switches per "
               "repetition, worst routine; load average now %s)\n",
-              o.sweep_budget, plan.min_reps, plan.long_run_seconds,
+              ref_name, o.sweep_budget, plan.min_reps, plan.long_run_seconds,
               plan.long_min_reps, plan.single_run_seconds,
               load_average().c_str());
   std::vector<const LapackProvider*> used;
   used.push_back(&providers[0]);
   if (o.sweep_openblas && providers.size() > 1) used.push_back(&providers[1]);
-  std::printf("%3s %8s %6s %11s", "hb", "n", "build", "spbsv ref");
-  if (used.size() > 1) std::printf(" %11s", "spbsv OB");
+  std::printf("%3s %8s %6s %7s ref", "hb", "n", "build", ref_name);
+  if (used.size() > 1) std::printf(" %8s OB", ref_name);
   std::printf(" %11s %11s %7s %7s", "ours T=1", "ours T=all", "T1/ref",
               "all/ref");
   if (used.size() > 1) std::printf(" %7s", "OB/ref");
   std::printf(" %4s %9s %7s %s\n", "reps", "rel.err", "preempt", "check");
   if (out)
     std::fprintf(out,
-                 "# one block per n (gnuplot index): n hb ref_spbsv "
-                 "openblas_spbsv ours_T1 ours_Tall (median seconds; -1 = "
-                 "not run); ours_Tall with T=%d\n", all);
+                 "# one block per n (gnuplot index): n hb ref_%s "
+                 "openblas_%s ours_T1 ours_Tall (median seconds; -1 = "
+                 "not run); ours_Tall with T=%d\n",
+                 ref_name, ref_name, all);
   for (int n : o.sweep_n) {
     // blocks apart by two blank lines, none after the last
     if (out && n != o.sweep_n.front()) std::fprintf(out, "\n\n");
     for (int hb : o.sweep_hb) {
       const double b0 = now_seconds();
-      BandSystem<float> s = make_float_system(n, hb);
-      s.allocate_workspace();
+      BandSystem<T> s = sweep_system<T>(n, hb);
       const double build = now_seconds() - b0;
       std::vector<Measurement> lapack;
       for (const LapackProvider* p : used) {
-        lapack.push_back(measure<float>(s, plan, [&] {
-          return run_pbsv(p->spbsv, s.a(), n, hb, s.b());
+        lapack.push_back(measure<T>(s, plan, [&] {
+          return run_pbsv(pbsv_of<T>(*p), s.a(), n, hb, s.b());
         }));
       }
       Measurement mine[2];
       const int sizes[2] = {1, all};
-      for (int k = 0; k < 2; ++k) {
-        set_team_size(sizes[k]);
-        mine[k] = measure<float>(s, plan, [&] {
-          std::int32_t status = 0;
-          solve_band_system_r4(s.a(), n, hb, s.b(), 1, s.w(), status);
-          return status;
+      for (int k = 0; k < 2; ++k)
+        mine[k] = measure<T>(s, plan, [&] {
+          return solve(n, hb, 1, s.a(), hb + 1, s.b(), n, sizes[k]);
         });
-      }
-      reset_team_size();
       const double ref = lapack[0].time.median;
-      const double tol = tolerance<float>(lapack[0].max_error);
+      const double tol = tolerance<T>(lapack[0].max_error);
       bool ok = true;
       double err = 0, preempt = 0;
       int reps = mine[0].time.count;
@@ -680,8 +711,9 @@ int run(const Options& o) {
                             : "the library's choice for this band");
       print_row_header();
       team_rows<float>(s, "r4", &solve_band_system_r4, "solve_band_system_r4",
-                       &band_factor_solve_r4, "band_factor_solve_r4", nb,
-                       usable, teams, plan, data);
+                       &band_factor_solve_r4, "band_factor_solve_r4",
+                       &pband_solve_s, "pband_solve_s", nb, usable, teams,
+                       plan, data);
       {
         // Double system: the float matrix and X widened, B formed in
         // double precision.
@@ -691,8 +723,8 @@ int run(const Options& o) {
         s8.allocate_workspace();
         team_rows<double>(s8, "r8", &solve_band_system_r8,
                           "solve_band_system_r8", &band_factor_solve_r8,
-                          "band_factor_solve_r8", nb, usable, teams, plan,
-                          data);
+                          "band_factor_solve_r8", &pband_solve_d,
+                          "pband_solve_d", nb, usable, teams, plan, data);
       }
       if (FILE* f = open_data(o, "teams.dat")) {
         // median seconds; LAPACK columns repeat their single-thread time
@@ -717,7 +749,10 @@ int run(const Options& o) {
 
   if (o.sweep) {
     FILE* f = open_data(o, "sweep.dat");
-    run_sweep(o, usable, largest, f);
+    run_sweep<float>(o, usable, largest, f);
+    if (f) std::fclose(f);
+    f = open_data(o, "sweep_double.dat");
+    run_sweep<double>(o, usable, largest, f);
     if (f) std::fclose(f);
   }
 

@@ -85,6 +85,7 @@ LapackProvider load_lapack_provider(const std::string& name,
     p.error = "spbsv_/dpbsv_ not found in " + libraries.back();
     return p;
   }
+  p.zpbsv = reinterpret_cast<PbsvZ>(dlsym(handle, "zpbsv_"));
   p.dsbmv = reinterpret_cast<SbmvR8>(dlsym(handle, "dsbmv_"));
   p.dpbtrf = reinterpret_cast<PbtrfR8>(dlsym(handle, "dpbtrf_"));
   p.dpbtrs = reinterpret_cast<PbtrsR8>(dlsym(handle, "dpbtrs_"));

@@ -17,6 +17,11 @@ using PbsvR8 = void (*)(const char* uplo, const int* n, const int* kd,
                         double* b, const int* ldb, int* info,
                         std::size_t uplo_len);
 
+// Hermitian positive definite band solver (zpbsv), complex as two doubles.
+using PbsvZ = void (*)(const char* uplo, const int* n, const int* kd,
+                       const int* nrhs, void* ab, const int* ldab, void* b,
+                       const int* ldb, int* info, std::size_t uplo_len);
+
 // y := alpha·A·x + beta·y, A symmetric in band storage (BLAS dsbmv).
 using SbmvR8 = void (*)(const char* uplo, const int* n, const int* k,
                         const double* alpha, const double* a, const int* lda,
@@ -48,6 +53,7 @@ struct LapackProvider {
   std::string name;
   PbsvR4 spbsv = nullptr;
   PbsvR8 dpbsv = nullptr;
+  PbsvZ zpbsv = nullptr;  // null when absent
   SbmvR8 dsbmv = nullptr;  // from the provider's BLAS; null when absent
   PbtrfR8 dpbtrf = nullptr;  // null when absent, as the three below
   PbtrsR8 dpbtrs = nullptr;

@@ -19,6 +19,8 @@ PBAND_DIAGONAL_BLOCK(r4, float)
 PBAND_DIAGONAL_BLOCK(r8, double)
 PBAND_DIAGONAL_BLOCK(c8, std::complex<float>)
 PBAND_DIAGONAL_BLOCK(c16, std::complex<double>)
+PBAND_DIAGONAL_BLOCK(h8, Hermitian<float>)
+PBAND_DIAGONAL_BLOCK(h16, Hermitian<double>)
 #undef PBAND_DIAGONAL_BLOCK
 
 }  // namespace pband

@@ -1,7 +1,7 @@
 // The diagonal-block factor's entry points, one per element type: an
-// in-place L·Lᵀ factorization of a run of band columns with the pivot
-// test that decides whether a solve fails. The band library factors its
-// pivot blocks through them; the solver inlines the template.
+// in-place L·Lᵀ (Hermitian: L·Lᴴ) factorization of a run of band columns
+// with the pivot test that decides whether a solve fails. The band library
+// factors its pivot blocks through them; the solver inlines the template.
 #pragma once
 
 #include <atomic>
@@ -32,6 +32,16 @@ void factor_diagonal_block_c16(std::complex<double>* A, std::int32_t hb,
                                double threshold,
                                std::atomic<std::int32_t>* failure_flags,
                                std::int32_t parity);
+void factor_diagonal_block_h8(Hermitian<float>* A, std::int32_t hb,
+                              std::int32_t first, std::int32_t last,
+                              float threshold,
+                              std::atomic<std::int32_t>* failure_flags,
+                              std::int32_t parity);
+void factor_diagonal_block_h16(Hermitian<double>* A, std::int32_t hb,
+                               std::int32_t first, std::int32_t last,
+                               double threshold,
+                               std::atomic<std::int32_t>* failure_flags,
+                               std::int32_t parity);
 
 template <class T>
 struct DiagonalBlockEntry;
@@ -50,6 +60,14 @@ struct DiagonalBlockEntry<std::complex<float>> {
 template <>
 struct DiagonalBlockEntry<std::complex<double>> {
   static constexpr auto factor = &factor_diagonal_block_c16;
+};
+template <>
+struct DiagonalBlockEntry<Hermitian<float>> {
+  static constexpr auto factor = &factor_diagonal_block_h8;
+};
+template <>
+struct DiagonalBlockEntry<Hermitian<double>> {
+  static constexpr auto factor = &factor_diagonal_block_h16;
 };
 
 // The entry point of T's element type.

@@ -1,7 +1,8 @@
-// Arithmetic of the four element types, the one place where they differ.
-// Complex values are complex symmetric, never Hermitian: nothing here
-// conjugates. Every product, sum and quotient is rounded to the element
-// type before it is used again, so results are the same on every machine.
+// Arithmetic of the element types, the one place where they differ: real,
+// complex symmetric (nothing conjugated) and Hermitian complex, whose
+// element at the transposed place is the conjugate. Every product, sum and
+// quotient is rounded to the element type before it is used again, so
+// results are the same on every machine.
 #pragma once
 
 #include <cfloat>
@@ -9,6 +10,7 @@
 #include <complex>
 #include <cstdint>
 #include <limits>
+#include <type_traits>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -54,6 +56,11 @@ struct RealTraits {
   static R sqrt(R a) { return real_sqrt(a); }
   // The value itself: a real pivot must be positive.
   static R modulus(R a) { return a; }
+  // The element at the transposed place (j, i) of the one at (i, j).
+  static R mirror(R a) { return a; }
+  // What a pivot test compares with its threshold, and the pivot's root.
+  static R pivot(R a) { return a; }
+  static R pivot_root(R a) { return real_sqrt(a); }
 };
 
 template <>
@@ -61,9 +68,13 @@ struct ElementTraits<float> : RealTraits<float> {};
 template <>
 struct ElementTraits<double> : RealTraits<double> {};
 
-template <class R>
+// The modulus of a complex value.
+inline float complex_modulus(std::complex<float> a);
+inline double complex_modulus(std::complex<double> a);
+
+// C: the element type, std::complex<R> or a type built on it.
+template <class R, class C = std::complex<R>>
 struct ComplexTraits {
-  using C = std::complex<R>;
   using Real = R;
   static constexpr bool is_complex = true;
   static C zero() { return C(R(0), R(0)); }
@@ -75,6 +86,8 @@ struct ComplexTraits {
     return C(a * c - b * d, a * d + b * c);
   }
   static C msub(C a, C b, C c) { return sub(a, mul(b, c)); }
+  // Complex symmetric: the same element at both places.
+  static C mirror(C a) { return a; }
   // Smith: |d| > |c|: r = c/d, e = d + c r, ((a r + b)/e, (b r - a)/e);
   // otherwise        r = d/c, e = c + d r, ((a + b r)/e, (b - a r)/e).
   static C div(C x, C y) {
@@ -88,7 +101,9 @@ struct ComplexTraits {
     const R e = c + d * r;
     return C((a + b * r) / e, (b - a * r) / e);
   }
-  static R modulus(C a);
+  static R modulus(C a) { return complex_modulus(a); }
+  static R pivot(C a) { return modulus(a); }
+  static C pivot_root(C a) { return sqrt(a); }
   // The principal root as the C library's csqrt gives it: branch cut on
   // the negative real axis, signed zeros kept, finite wherever the root
   // is. Where no part over- or underflows it is formed inline, which
@@ -128,14 +143,12 @@ struct ComplexTraits {
 // Single: the hypotenuse of the widened parts in double, rounded to
 // single. Products of two floats are exact in double, so the one rounding
 // of the sum and the correctly rounded root fix the result everywhere.
-template <>
-inline float ComplexTraits<float>::modulus(std::complex<float> a) {
+inline float complex_modulus(std::complex<float> a) {
   const double re = a.real(), im = a.imag();
   return static_cast<float>(std::sqrt(re * re + im * im));
 }
 
-template <>
-inline double ComplexTraits<double>::modulus(std::complex<double> a) {
+inline double complex_modulus(std::complex<double> a) {
   return std::hypot(a.real(), a.imag());
 }
 
@@ -143,6 +156,43 @@ template <>
 struct ElementTraits<std::complex<float>> : ComplexTraits<float> {};
 template <>
 struct ElementTraits<std::complex<double>> : ComplexTraits<double> {};
+
+// An element of a Hermitian matrix: stored as std::complex<R>, and with
+// the same layout, so the caller's complex arrays are read as arrays of
+// it. Its own type gives it its own arithmetic below.
+template <class R>
+struct Hermitian : std::complex<R> {
+  Hermitian() = default;
+  constexpr Hermitian(R re, R im = R(0)) : std::complex<R>(re, im) {}
+  constexpr Hermitian(const std::complex<R>& z) : std::complex<R>(z) {}
+};
+static_assert(sizeof(Hermitian<double>) == sizeof(std::complex<double>));
+static_assert(std::is_trivially_copyable_v<Hermitian<double>>);
+
+// A = L·Lᴴ: the transposed place holds the conjugate, a pivot is the real
+// part (a diagonal element's imaginary part is not read, as LAPACK's
+// zpbtrf does not read it) and must be positive, its root is real.
+template <class R>
+struct HermitianTraits : ComplexTraits<R, Hermitian<R>> {
+  using C = Hermitian<R>;
+  static C mirror(C a) { return C(a.real(), -a.imag()); }
+  static R pivot(C a) { return a.real(); }
+  static C pivot_root(C a) { return C(real_sqrt(a.real()), R(0)); }
+  // Every divisor of the factorization and its solves is a diagonal
+  // element of L, which is real: (a + bi)/d = (a·r, b·r), r = 1/d, as
+  // LAPACK's zpbtf2 scales a column. The reciprocal does not depend on the
+  // dividend, so a run of divisions by one pivot shares it and a chain of
+  // substitutions waits for a product instead of a quotient.
+  static C div(C x, C y) {
+    const R r = R(1) / y.real();
+    return C(x.real() * r, x.imag() * r);
+  }
+};
+
+template <>
+struct ElementTraits<Hermitian<float>> : HermitianTraits<float> {};
+template <>
+struct ElementTraits<Hermitian<double>> : HermitianTraits<double> {};
 
 template <class T>
 using RealOf = typename ElementTraits<T>::Real;

@@ -1,6 +1,6 @@
-// In-place L·Lᵀ factorization of a run of consecutive band columns with
-// the pivot test that decides whether a solve fails. Shared by the cyclic
-// reduction solver and the band routine library.
+// In-place L·Lᵀ (Hermitian: L·Lᴴ) factorization of a run of consecutive
+// band columns with the pivot test that decides whether a solve fails.
+// Shared by the cyclic reduction solver and the band routine library.
 #pragma once
 
 #include <algorithm>
@@ -18,9 +18,11 @@ namespace pband {
 
 // Factors columns first … last of the band matrix A in place, left-looking,
 // using only columns of the block (contributions from earlier columns must
-// already be applied). A pivot whose modulus is not greater than threshold
-// sets failure_flags[parity - 1] and returns at once, leaving that column
-// updated but unscaled and later columns untouched. A NaN pivot passes.
+// already be applied). A pivot whose ElementTraits::pivot (real: the value,
+// complex symmetric: the modulus, Hermitian: the real part) is not greater
+// than threshold sets failure_flags[parity - 1] and returns at once,
+// leaving that column updated but unscaled and later columns untouched. A
+// NaN pivot passes.
 // Rows below `last` are neither updated nor scaled.
 template <class T>
 void factor_diagonal_block(T* A, std::int32_t hb, std::int32_t first,
@@ -45,18 +47,18 @@ void factor_band_columns(T* A, std::int64_t hb, std::int64_t first,
     T* col_j = A + band_pos(j, j, kd);
     for (std::int64_t k = std::max<std::int64_t>(start, j - kd); k < j; ++k) {
       const T* col_k = A + band_pos(k, k, kd);
-      const T ajk = col_k[j - k];
+      const T ajk = Tr::mirror(col_k[j - k]);
       const std::int64_t i_end = std::min<std::int64_t>(k + kd, last);
       for (std::int64_t i = j; i <= i_end; ++i)
         col_j[i - j] = Tr::msub(col_j[i - j], col_k[i - k], ajk);
     }
     // Pivot test: "not greater than" fails, a NaN comparison passes.
     const T d = col_j[0];
-    if (Tr::modulus(d) <= threshold) {
+    if (Tr::pivot(d) <= threshold) {
       failure_flags[parity - 1].store(1, std::memory_order_relaxed);
       return;
     }
-    const T root = Tr::sqrt(d);
+    const T root = Tr::pivot_root(d);
     col_j[0] = root;
     const std::int64_t i_end = std::min<std::int64_t>(j + kd, last);
     for (std::int64_t i = j + 1; i <= i_end; ++i)

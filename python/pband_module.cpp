@@ -22,8 +22,10 @@ namespace {
 
 using namespace pband_py;
 
-// Factor-and-solve by cyclic reduction; returns the C status.
-int solve(py::array ab, py::array b, std::int32_t threads) {
+// Factor-and-solve by cyclic reduction; returns the C status. Complex
+// bands are Hermitian when `hermitian`, else complex symmetric; a real
+// band is both.
+int solve(py::array ab, py::array b, std::int32_t threads, bool hermitian) {
   std::int32_t rows = 0, n = 0, nrhs = 0;
   const Type t = system_type(ab, true, b, rows, n, nrhs);
   const std::int32_t hb = rows - 1, ldb = std::max(n, 1);
@@ -39,16 +41,18 @@ int solve(py::array ab, py::array b, std::int32_t threads) {
       return pband_solve_d(n, hb, nrhs, m.a<double>(), rows, m.x<double>(), ldb,
                            threads);
     case Type::c:
-      return pband_solve_c(n, hb, nrhs, m.a<C>(), rows, m.x<C>(), ldb, threads);
+      return (hermitian ? pband_solve_hermitian_c : pband_solve_c)(
+          n, hb, nrhs, m.a<C>(), rows, m.x<C>(), ldb, threads);
     case Type::z:
-      return pband_solve_z(n, hb, nrhs, m.a<Z>(), rows, m.x<Z>(), ldb, threads);
+      return (hermitian ? pband_solve_hermitian_z : pband_solve_z)(
+          n, hb, nrhs, m.a<Z>(), rows, m.x<Z>(), ldb, threads);
   }
   return -1;
 }
 
 // Natural-order factorization in place; returns the C status (> 0: the
 // failing column).
-int cholesky(py::array ab, std::int32_t threads) {
+int cholesky(py::array ab, std::int32_t threads, bool hermitian) {
   std::int32_t rows = 0, n = 0;
   const Type t = element_type(ab, "ab", true, rows, n);
   const std::int32_t hb = rows - 1;
@@ -60,16 +64,18 @@ int cholesky(py::array ab, std::int32_t threads) {
     case Type::d:
       return pband_cholesky_d(n, hb, m.a<double>(), rows, threads);
     case Type::c:
-      return pband_cholesky_c(n, hb, m.a<pband_complex_float>(), rows, threads);
+      return (hermitian ? pband_cholesky_hermitian_c : pband_cholesky_c)(
+          n, hb, m.a<pband_complex_float>(), rows, threads);
     case Type::z:
-      return pband_cholesky_z(n, hb, m.a<pband_complex_double>(), rows,
-                              threads);
+      return (hermitian ? pband_cholesky_hermitian_z : pband_cholesky_z)(
+          n, hb, m.a<pband_complex_double>(), rows, threads);
   }
   return -1;
 }
 
 // Solves with a factor from cholesky; cb is only read.
-int cholesky_solve(py::array cb, py::array b, std::int32_t threads) {
+int cholesky_solve(py::array cb, py::array b, std::int32_t threads,
+                   bool hermitian) {
   std::int32_t rows = 0, n = 0, nrhs = 0;
   const Type t = system_type(cb, false, b, rows, n, nrhs);
   const std::int32_t hb = rows - 1, ldb = std::max(n, 1);
@@ -85,11 +91,13 @@ int cholesky_solve(py::array cb, py::array b, std::int32_t threads) {
       return pband_cholesky_solve_d(n, hb, nrhs, m.a<double>(), rows,
                                     m.x<double>(), ldb, threads);
     case Type::c:
-      return pband_cholesky_solve_c(n, hb, nrhs, m.a<C>(), rows, m.x<C>(), ldb,
-                                    threads);
+      return (hermitian ? pband_cholesky_solve_hermitian_c
+                        : pband_cholesky_solve_c)(n, hb, nrhs, m.a<C>(), rows,
+                                                  m.x<C>(), ldb, threads);
     case Type::z:
-      return pband_cholesky_solve_z(n, hb, nrhs, m.a<Z>(), rows, m.x<Z>(), ldb,
-                                    threads);
+      return (hermitian ? pband_cholesky_solve_hermitian_z
+                        : pband_cholesky_solve_z)(n, hb, nrhs, m.a<Z>(), rows,
+                                                  m.x<Z>(), ldb, threads);
   }
   return -1;
 }
@@ -122,7 +130,8 @@ Type stack_type(const py::array& a, const char* name, std::int64_t& ld,
 }
 
 // Many systems of one shape; returns (the C status, each system's).
-py::tuple solve_batch(py::array ab, py::array b, std::int32_t threads) {
+py::tuple solve_batch(py::array ab, py::array b, std::int32_t threads,
+                      bool hermitian) {
   std::int64_t ldab = 0, stride_ab = 0, ldb = 0, stride_b = 0;
   const Type t = stack_type(ab, "ab", ldab, stride_ab);
   if (stack_type(b, "b", ldb, stride_b) != t)
@@ -159,14 +168,16 @@ py::tuple solve_batch(py::array ab, py::array b, std::int32_t threads) {
                                      each, threads);
         break;
       case Type::c:
-        status =
-            pband_solve_batch_c(count, n, hb, nrhs, m.a<C>(), la, stride_ab,
-                                m.x<C>(), lb, stride_b, each, threads);
+        status = (hermitian ? pband_solve_batch_hermitian_c
+                            : pband_solve_batch_c)(count, n, hb, nrhs, m.a<C>(),
+                                                   la, stride_ab, m.x<C>(), lb,
+                                                   stride_b, each, threads);
         break;
       case Type::z:
-        status =
-            pband_solve_batch_z(count, n, hb, nrhs, m.a<Z>(), la, stride_ab,
-                                m.x<Z>(), lb, stride_b, each, threads);
+        status = (hermitian ? pband_solve_batch_hermitian_z
+                            : pband_solve_batch_z)(count, n, hb, nrhs, m.a<Z>(),
+                                                   la, stride_ab, m.x<Z>(), lb,
+                                                   stride_b, each, threads);
         break;
     }
   }
@@ -178,12 +189,14 @@ py::tuple solve_batch(py::array ab, py::array b, std::int32_t threads) {
 PYBIND11_MODULE(_pband, m) {
   pband_py::add_factor_bindings(m);
   m.doc() = "Compiled core of pband; use the functions of the package.";
-  m.def("solve", &solve, py::arg("ab"), py::arg("b"), py::arg("threads"));
-  m.def("cholesky", &cholesky, py::arg("ab"), py::arg("threads"));
+  m.def("solve", &solve, py::arg("ab"), py::arg("b"), py::arg("threads"),
+        py::arg("hermitian") = false);
+  m.def("cholesky", &cholesky, py::arg("ab"), py::arg("threads"),
+        py::arg("hermitian") = false);
   m.def("cholesky_solve", &cholesky_solve, py::arg("cb"), py::arg("b"),
-        py::arg("threads"));
+        py::arg("threads"), py::arg("hermitian") = false);
   m.def("solve_batch", &solve_batch, py::arg("ab"), py::arg("b"),
-        py::arg("threads"));
+        py::arg("threads"), py::arg("hermitian") = false);
   m.def("status_message", &pband_status_message, py::arg("status"));
   m.def("version", &pband_version);
 }

@@ -57,6 +57,7 @@ std::atomic<std::int32_t> open_count{0};
 std::atomic<std::uint32_t> next_thread_id{1};
 // Per kind (mutex, event, thread): creations left before failing; < 0 never.
 std::atomic<std::int32_t> successes_left[3] = {-1, -1, -1};
+std::atomic<std::int64_t> thread_requests{0};  // for tests
 
 // True when an injected fault makes this creation of `kind` fail.
 bool injected_failure(testing::OsObject kind) {
@@ -362,6 +363,7 @@ Handle os_create_thread(std::size_t stack_size, ThreadStart start,
                         void* parameter, std::uint32_t creation_flags,
                         std::uint32_t* thread_id) {
   if (creation_flags != 0 || start == nullptr) return 0;
+  thread_requests.fetch_add(1, std::memory_order_relaxed);
   if (injected_failure(testing::OsObject::thread)) return 0;
   Object* o = claim_object();
   if (o == nullptr) return 0;
@@ -487,6 +489,10 @@ void os_fail_creation(OsObject kind, std::int32_t successes) {
 
 void os_clear_faults() {
   for (auto& left : successes_left) left.store(-1);
+}
+
+std::int64_t os_thread_requests() {
+  return thread_requests.load(std::memory_order_relaxed);
 }
 
 }  // namespace testing

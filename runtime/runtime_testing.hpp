@@ -15,6 +15,8 @@ enum class OsObject { mutex, event, thread };
 // os_clear_faults; a negative count never fails.
 void os_fail_creation(OsObject kind, std::int32_t successes);
 void os_clear_faults();
+// Threads the OS layer was asked to create since the process started.
+std::int64_t os_thread_requests();
 
 using AffinityQuery = int (*)(Handle process, std::uint32_t* process_mask,
                               std::uint32_t* system_mask);

@@ -10,7 +10,7 @@
 #include "solver/block_phases.hpp"
 #include "solver/band_solver.hpp"
 
-// SUFFIX: r4, r8, c8 or c16; T: the element type.
+// SUFFIX: r4, r8, c8, c16, h8 or h16; T: the element type.
 #define PBAND_SOLVER_MEMBERS(SUFFIX, T)                                        \
   void solve_band_system_##SUFFIX(T* A, std::int32_t n, std::int32_t hb, T* B, \
                                   std::int32_t nrhs, T* W,                     \

@@ -1,11 +1,14 @@
 // Public interface of the parallel band solver: A·X = B for a symmetric
-// positive definite (complex: complex symmetric) band matrix in lower band
-// storage, by block cyclic reduction over the current team of threads.
+// positive definite (complex: complex symmetric, or Hermitian positive
+// definite) band matrix in lower band storage, by block cyclic reduction
+// over the current team of threads.
 #pragma once
 
 #include <atomic>
 #include <complex>
 #include <cstdint>
+
+#include "kernels/element_traits.hpp"
 
 namespace pband {
 
@@ -129,6 +132,52 @@ void factor_band_system_c16(std::complex<double>* A, std::int32_t n,
 void solve_band_system_factored_c16(
     const std::complex<double>* A, std::int32_t n, std::int32_t hb,
     std::complex<double>* B, std::int32_t nrhs, const std::complex<double>* W,
+    std::int32_t block_size, std::int32_t team_size, std::int32_t& status);
+
+// The same for a Hermitian positive definite matrix (A = L·Lᴴ; a
+// diagonal element's imaginary part is not read): status 1 when a pivot's
+// real part was not positive. Block base, cut and bits as the complex
+// symmetric solves of the same precision.
+void solve_band_system_h8(Hermitian<float>* A, std::int32_t n, std::int32_t hb,
+                          Hermitian<float>* B, std::int32_t nrhs,
+                          Hermitian<float>* W, std::int32_t& status);
+void solve_band_system_h16(Hermitian<double>* A, std::int32_t n,
+                           std::int32_t hb, Hermitian<double>* B,
+                           std::int32_t nrhs, Hermitian<double>* W,
+                           std::int32_t& status);
+void solve_band_system_team_h8(Hermitian<float>* A, std::int32_t n,
+                               std::int32_t hb, Hermitian<float>* B,
+                               std::int32_t nrhs, Hermitian<float>* W,
+                               std::int32_t team_size, std::int32_t& status);
+void solve_band_system_team_h16(Hermitian<double>* A, std::int32_t n,
+                                std::int32_t hb, Hermitian<double>* B,
+                                std::int32_t nrhs, Hermitian<double>* W,
+                                std::int32_t team_size, std::int32_t& status);
+void solve_band_system_library_h8(Hermitian<float>* A, std::int32_t n,
+                                  std::int32_t hb, Hermitian<float>* B,
+                                  std::int32_t nrhs, Hermitian<float>* W,
+                                  std::int32_t team_size,
+                                  std::int32_t& status);
+void solve_band_system_library_h16(Hermitian<double>* A, std::int32_t n,
+                                   std::int32_t hb, Hermitian<double>* B,
+                                   std::int32_t nrhs, Hermitian<double>* W,
+                                   std::int32_t team_size,
+                                   std::int32_t& status);
+void factor_band_system_h8(Hermitian<float>* A, std::int32_t n,
+                           std::int32_t hb, Hermitian<float>* W,
+                           std::int32_t team_size, std::int32_t& block_size,
+                           std::int32_t& status);
+void solve_band_system_factored_h8(
+    const Hermitian<float>* A, std::int32_t n, std::int32_t hb,
+    Hermitian<float>* B, std::int32_t nrhs, const Hermitian<float>* W,
+    std::int32_t block_size, std::int32_t team_size, std::int32_t& status);
+void factor_band_system_h16(Hermitian<double>* A, std::int32_t n,
+                            std::int32_t hb, Hermitian<double>* W,
+                            std::int32_t team_size, std::int32_t& block_size,
+                            std::int32_t& status);
+void solve_band_system_factored_h16(
+    const Hermitian<double>* A, std::int32_t n, std::int32_t hb,
+    Hermitian<double>* B, std::int32_t nrhs, const Hermitian<double>* W,
     std::int32_t block_size, std::int32_t team_size, std::int32_t& status);
 
 // Makes sure the calling thread has the scratch in which a solve keeps its

@@ -8,13 +8,15 @@
  * holds A(j, j), A(j+1, j) … A(j+hb, j) in ab[j*ldab] … ab[j*ldab + hb];
  * ldab >= hb + 1, rows hb+1 … ldab-1 of each column are padding. B is
  * n × nrhs, column-major with leading dimension ldb >= max(1, n).
- * Complex matrices are complex symmetric (A = Aᵀ): nothing is conjugated.
+ * Complex matrices are complex symmetric (A = Aᵀ): nothing is conjugated;
+ * the *_hermitian_* calls take Hermitian matrices (A = Aᴴ) instead.
  *
  * Integers are 32-bit (int32_t) at the interface, as LAPACK's LP64 build;
  * positions inside are formed in 64 bits.
  *
  * Status of every call: 0 success; > 0 the matrix is not positive
- * definite (real: a pivot was not positive; complex: a pivot was zero);
+ * definite (real: a pivot was not positive; complex: a pivot was zero;
+ * Hermitian: a pivot's real part was not positive);
  * -i argument i was invalid and nothing was touched; PBAND_OUT_OF_MEMORY
  * when the library could not allocate its workspace (nothing touched).
  */
@@ -157,6 +159,66 @@ PBAND_API int pband_cholesky_solve_z(int32_t n, int32_t hb, int32_t nrhs,
                                      int32_t ldab, pband_complex_double* b,
                                      int32_t ldb, int32_t threads);
 
+/* Hermitian positive definite systems (A = Aᴴ), in the same lower band
+ * storage: the conjugate of each stored element is the element at the
+ * transposed place. A diagonal element's imaginary part is not read (as
+ * LAPACK's ?pbtrf does not read it). Status > 0 when a pivot's real part
+ * is not positive.
+ *
+ * pband_solve_hermitian_*, _workspace_*, _work_*: as pband_solve_*,
+ * pband_solve_workspace_* and pband_solve_work_* (same arguments, checks,
+ * workspace sizes and promises on ab, b and padding), by block cyclic
+ * reduction with the bits of the complex symmetric solve's team rule:
+ * every team of 1 … 2 threads gives the same bits, and every team of
+ * 3 … 32. Status > 0 is always 1. */
+PBAND_API int pband_solve_hermitian_c(int32_t n, int32_t hb, int32_t nrhs,
+                                      pband_complex_float* ab, int32_t ldab,
+                                      pband_complex_float* b, int32_t ldb,
+                                      int32_t threads);
+PBAND_API int pband_solve_hermitian_z(int32_t n, int32_t hb, int32_t nrhs,
+                                      pband_complex_double* ab, int32_t ldab,
+                                      pband_complex_double* b, int32_t ldb,
+                                      int32_t threads);
+PBAND_API int64_t pband_solve_hermitian_workspace_c(int32_t n, int32_t hb,
+                                                    int32_t nrhs, int32_t ldab,
+                                                    int32_t ldb);
+PBAND_API int64_t pband_solve_hermitian_workspace_z(int32_t n, int32_t hb,
+                                                    int32_t nrhs, int32_t ldab,
+                                                    int32_t ldb);
+PBAND_API int pband_solve_hermitian_work_c(int32_t n, int32_t hb, int32_t nrhs,
+                                           pband_complex_float* ab,
+                                           int32_t ldab, pband_complex_float* b,
+                                           int32_t ldb, int32_t threads,
+                                           pband_complex_float* work,
+                                           int64_t lwork);
+PBAND_API int pband_solve_hermitian_work_z(
+    int32_t n, int32_t hb, int32_t nrhs, pband_complex_double* ab, int32_t ldab,
+    pband_complex_double* b, int32_t ldb, int32_t threads,
+    pband_complex_double* work, int64_t lwork);
+
+/* Factors A = L·Lᴴ in place in natural column order, as pband_cholesky_*
+ * does A = L·Lᵀ: on success ab holds L as LAPACK's ?pbtrf with uplo 'L'
+ * leaves it, its diagonal real and positive (imaginary parts zero).
+ * Status > 0 is the column j (1-based) whose pivot's real part was not
+ * positive, as LAPACK's info. Arguments: 1 n, 2 hb, 3 ab, 4 ldab,
+ * 5 threads. */
+PBAND_API int pband_cholesky_hermitian_c(int32_t n, int32_t hb,
+                                         pband_complex_float* ab, int32_t ldab,
+                                         int32_t threads);
+PBAND_API int pband_cholesky_hermitian_z(int32_t n, int32_t hb,
+                                         pband_complex_double* ab, int32_t ldab,
+                                         int32_t threads);
+
+/* Solves L·Lᴴ·X = B with L from pband_cholesky_hermitian_* (or LAPACK's
+ * ?pbtrf, lower); B is overwritten by X. As pband_cholesky_solve_*.
+ * Arguments: 1 n, 2 hb, 3 nrhs, 4 ab, 5 ldab, 6 b, 7 ldb, 8 threads. */
+PBAND_API int pband_cholesky_solve_hermitian_c(
+    int32_t n, int32_t hb, int32_t nrhs, const pband_complex_float* ab,
+    int32_t ldab, pband_complex_float* b, int32_t ldb, int32_t threads);
+PBAND_API int pband_cholesky_solve_hermitian_z(
+    int32_t n, int32_t hb, int32_t nrhs, const pband_complex_double* ab,
+    int32_t ldab, pband_complex_double* b, int32_t ldb, int32_t threads);
+
 /* Solves count independent systems of one band shape: system k
  * (0-based) has its band at ab + k*stride_ab and its right-hand sides at
  * b + k*stride_b, both laid out as for pband_solve_*, and its status, as
@@ -164,7 +226,7 @@ PBAND_API int pband_cholesky_solve_z(int32_t n, int32_t hb, int32_t nrhs,
  * stop the others. Small systems (n*(hb+1) below 2^17) are solved whole,
  * one per thread of the team at a time, each with the bits pband_solve_*
  * gives it with threads = 1; larger ones one after another, each on the
- * whole team, with the bits of pband_solve_* with these threads.
+ * whole team; both give the bits of a single pband_solve_* call.
  * Returns 0 when every system succeeded; else the first failed system
  * (1-based), as LAPACK's info; -i for an invalid argument i (nothing
  * touched, statuses neither); PBAND_OUT_OF_MEMORY (nothing touched).
@@ -194,6 +256,18 @@ PBAND_API int pband_solve_batch_z(int32_t count, int32_t n, int32_t hb,
                                   pband_complex_double* b, int32_t ldb,
                                   int64_t stride_b, int32_t* statuses,
                                   int32_t threads);
+
+/* The same for Hermitian positive definite systems, each solved as
+ * pband_solve_hermitian_* solves it. */
+PBAND_API int pband_solve_batch_hermitian_c(
+    int32_t count, int32_t n, int32_t hb, int32_t nrhs, pband_complex_float* ab,
+    int32_t ldab, int64_t stride_ab, pband_complex_float* b, int32_t ldb,
+    int64_t stride_b, int32_t* statuses, int32_t threads);
+PBAND_API int pband_solve_batch_hermitian_z(
+    int32_t count, int32_t n, int32_t hb, int32_t nrhs,
+    pband_complex_double* ab, int32_t ldab, int64_t stride_ab,
+    pband_complex_double* b, int32_t ldb, int64_t stride_b, int32_t* statuses,
+    int32_t threads);
 
 /* A short English text for a status; static storage, never NULL. */
 PBAND_API const char* pband_status_message(int status);

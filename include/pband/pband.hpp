@@ -3,7 +3,8 @@
 // arguments and a Result that says whether the matrix was positive
 // definite; the norm, product and residual that judge a solution. Header
 // only; element types float, double, std::complex<float> and
-// std::complex<double> (complex symmetric, never conjugated).
+// std::complex<double> (complex symmetric, never conjugated; Hermitian
+// systems through <pband/hermitian.hpp>, included here).
 #pragma once
 
 #if __cplusplus < 202002L
@@ -315,8 +316,9 @@ inline const char* version() noexcept { return pband_version(); }
 
 // The parts kept in headers of their own, included here: the norm,
 // product and residual; the stored factor with its condition estimate and
-// refinement; mixed precision solves.
+// refinement; mixed precision solves; Hermitian systems.
 #include "pband/accuracy.hpp"       // IWYU pragma: export
 #include "pband/factor.hpp"         // IWYU pragma: export
+#include "pband/hermitian.hpp"      // IWYU pragma: export
 #include "pband/pband_refine.hpp"   // IWYU pragma: export
 #include "pband/mixed.hpp"          // IWYU pragma: export

@@ -4,11 +4,12 @@ The functions take SciPy's arguments and band layouts, give results of the
 same types and shapes and raise the same exceptions as their namesakes in
 ``scipy.linalg``:
 
-- ``solveh_banded(ab, b, ...)``: A x = b for real symmetric positive
-  definite A, by block cyclic reduction on several threads;
+- ``solveh_banded(ab, b, ...)``: A x = b for Hermitian positive definite
+  A (real symmetric, or complex Hermitian as SciPy reads complex input),
+  by block cyclic reduction on several threads;
 - ``cholesky_banded(ab, ...)`` and ``cho_solve_banded((c, lower), b, ...)``:
   factor once in natural column order and solve many; factors pass to and
-  from SciPy's functions of the same names (real types);
+  from SciPy's functions of the same names;
 - ``factorize(ab, ...)``: a stored parallel factor for many solves with
   one matrix, with its condition estimate, refinement with error bounds,
   log-determinant and the band of its inverse; ``rcond_banded`` and

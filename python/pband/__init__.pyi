@@ -46,14 +46,14 @@ def cholesky_banded(
     lower: bool = ...,
     check_finite: bool = ...,
     threads: int | None = ...,
-) -> npt.NDArray[np.floating[Any]]: ...
+) -> npt.NDArray[np.inexact[Any]]: ...
 def cho_solve_banded(
     cb_and_lower: tuple[npt.ArrayLike, bool],
     b: npt.ArrayLike,
     overwrite_b: bool = ...,
     check_finite: bool = ...,
     threads: int | None = ...,
-) -> npt.NDArray[np.floating[Any]]: ...
+) -> npt.NDArray[np.inexact[Any]]: ...
 class BandFactorization:
     n: int
     hb: int

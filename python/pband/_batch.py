@@ -22,7 +22,7 @@ def batch_shape(a, b, name):
     return batch
 
 
-def _stack(a, b, batch, dtype, lower):
+def _stack(a, b, batch, dtype, lower, hermitian):
     """Copies of the bands, in lower form, and of the right-hand sides,
     (count, rows, n) and (count, n, k), each system in Fortran order."""
     rows, n = a.shape[-2:]
@@ -31,7 +31,7 @@ def _stack(a, b, batch, dtype, lower):
     k = b2.shape[-1]
     bands = np.empty(batch + (n, rows), dtype=dtype)
     _layout.fill_lower(np.swapaxes(bands, -1, -2),
-                       np.broadcast_to(a, batch + (rows, n)), lower)
+                       np.broadcast_to(a, batch + (rows, n)), lower, hermitian)
     xs = np.empty(batch + (k, n), dtype=dtype)
     np.swapaxes(xs, -1, -2)[...] = np.broadcast_to(b2, batch + (n, k))
     return (np.swapaxes(bands.reshape(count, n, rows), 1, 2),
@@ -43,11 +43,11 @@ def _result(xs, b, batch):
     return x[..., 0] if b.ndim == 1 else x
 
 
-def solve(a, b, batch, dtype, lower, threads):
+def solve(a, b, batch, dtype, lower, threads, hermitian):
     """x of every system; (x, the batch index of the first failed system
     or None)."""
-    bands, xs = _stack(a, b, batch, dtype, lower)
-    info, _ = _pband.solve_batch(bands, xs, threads)
+    bands, xs = _stack(a, b, batch, dtype, lower, hermitian)
+    info, _ = _pband.solve_batch(bands, xs, threads, hermitian)
     if info < 0:
         raise ValueError(_pband.status_message(info))
     failed = None
@@ -56,10 +56,10 @@ def solve(a, b, batch, dtype, lower, threads):
     return _result(xs, b, batch), failed
 
 
-def cholesky_solve(cb, b, batch, dtype, lower, threads):
-    factors, xs = _stack(cb, b, batch, dtype, lower)
+def cholesky_solve(cb, b, batch, dtype, lower, threads, hermitian):
+    factors, xs = _stack(cb, b, batch, dtype, lower, hermitian)
     for f, x in zip(factors, xs):
-        status = _pband.cholesky_solve(f, x, threads)
+        status = _pband.cholesky_solve(f, x, threads, hermitian)
         if status != 0:
             raise ValueError(_pband.status_message(status))
     return _result(xs, b, batch)

@@ -1,6 +1,6 @@
 """Factor once in natural column order, solve many: the Cholesky factor
 of a band matrix and the solve with it, as SciPy's functions of the same
-names for real input; factors pass to and from SciPy's."""
+names (complex input Hermitian); factors pass to and from SciPy's."""
 
 import numpy as np
 from numpy.linalg import LinAlgError
@@ -13,10 +13,12 @@ from ._threads import threads_for_call
 
 def cholesky_banded(ab, overwrite_ab=False, lower=False, check_finite=True,
                     threads=None):
-    """Cholesky factor of a real symmetric positive definite band matrix.
+    """Cholesky factor of a Hermitian positive definite band matrix.
 
-    As ``scipy.linalg.cholesky_banded`` for real input, factored in natural
-    column order on several threads.
+    As ``scipy.linalg.cholesky_banded``, factored in natural column order
+    on several threads: real input is symmetric, complex input Hermitian
+    (a = L @ L.conj().T with a real positive diagonal, as LAPACK's
+    ``?pbtrf``).
 
     Parameters
     ----------
@@ -34,8 +36,8 @@ def cholesky_banded(ab, overwrite_ab=False, lower=False, check_finite=True,
     Returns
     -------
     c : (hb + 1, n) ndarray
-        L (lower) or U = L.T (upper) in ab's form; the unused corner
-        positions as they were in ab.
+        L (lower) or U = L.conj().T (upper) in ab's form; the unused
+        corner positions as they were in ab.
 
     Raises
     ------
@@ -45,9 +47,6 @@ def cholesky_banded(ab, overwrite_ab=False, lower=False, check_finite=True,
     ValueError
         For a band that is not 2-D, infinities or NaNs under
         `check_finite`, or `threads` below 1.
-    TypeError
-        For complex input (see `solveh_banded`).
-
     Examples
     --------
     >>> import numpy as np
@@ -62,21 +61,22 @@ def cholesky_banded(ab, overwrite_ab=False, lower=False, check_finite=True,
             f"ab must be a 2-D array of shape (hb + 1, n), not {a1.shape}")
     _l.check_band(a1, "ab")
     dtype = _l.result_dtype(a1)
-    _l.real_only(dtype, "cholesky_banded")
+    hermitian = dtype.kind == "c"
     t = threads_for_call(threads)
     lower = bool(lower)
     rows, n = a1.shape
     if lower:
         c = _l.lower_form(a1, dtype, True, overwrite_ab)
-        status = _pband.cholesky(c, t) if n > 0 else 0
+        status = _pband.cholesky(c, t, hermitian) if n > 0 else 0
     else:
-        low = _l.lower_form(a1, dtype, False, False)
-        status = _pband.cholesky(low, t) if n > 0 else 0
+        low = _l.lower_form(a1, dtype, False, False, hermitian)
+        status = _pband.cholesky(low, t, hermitian) if n > 0 else 0
         c = _l.output(a1, dtype, overwrite_ab)
         hb = rows - 1
         if status == 0:
             for d in range(min(rows, n)):
-                c[hb - d, d:] = low[d, :n - d]
+                lower_d = low[d, :n - d]
+                c[hb - d, d:] = np.conj(lower_d) if hermitian else lower_d
     if status > 0:
         raise LinAlgError("%d-th leading minor not positive definite" % status)
     if status < 0:
@@ -88,7 +88,7 @@ def cho_solve_banded(cb_and_lower, b, overwrite_b=False, check_finite=True,
                      threads=None):
     """Solve a @ x = b given the Cholesky factor of the band matrix a.
 
-    As ``scipy.linalg.cho_solve_banded`` for real input.
+    As ``scipy.linalg.cho_solve_banded`` (complex factors Hermitian).
 
     Parameters
     ----------
@@ -115,9 +115,6 @@ def cho_solve_banded(cb_and_lower, b, overwrite_b=False, check_finite=True,
     ValueError
         For incompatible shapes, zero-size batches, infinities or NaNs
         under `check_finite`, or `threads` below 1.
-    TypeError
-        For complex input (see `solveh_banded`).
-
     Examples
     --------
     >>> import numpy as np
@@ -135,19 +132,20 @@ def cho_solve_banded(cb_and_lower, b, overwrite_b=False, check_finite=True,
         raise ValueError("b must have at least one dimension")
     batch = _batch.batch_shape(cb, b1, "cb")
     dtype = _l.result_dtype(cb, b1)
-    _l.real_only(dtype, "cho_solve_banded")
+    hermitian = dtype.kind == "c"
     t = threads_for_call(threads)
     lower = bool(lower)
     if batch:
-        return _batch.cholesky_solve(cb, b1, batch, dtype, lower, t)
+        return _batch.cholesky_solve(cb, b1, batch, dtype, lower, t,
+                                     hermitian)
     x = _l.output(b1, dtype, overwrite_b)
     if cb.shape[1] == 0:
         return x
     if lower and cb.dtype == dtype and cb.flags.f_contiguous:
         low = cb
     else:
-        low = _l.lower_form(cb, dtype, lower, False)
-    status = _pband.cholesky_solve(low, _l.columns(x), t)
+        low = _l.lower_form(cb, dtype, lower, False, hermitian)
+    status = _pband.cholesky_solve(low, _l.columns(x), t, hermitian)
     if status != 0:
         raise ValueError(_pband.status_message(status))
     return x

@@ -419,7 +419,7 @@ def solveh_banded_mixed(ab, b, lower=False, check_finite=True, threads=None):
         raise ValueError(
             f"b must have shape ({a1.shape[1]},) or ({a1.shape[1]}, k), "
             f"not {b1.shape}")
-    _l.real_only(_l.result_dtype(a1, b1), "solveh_banded")
+    _l.real_only(_l.result_dtype(a1, b1), "solveh_banded_mixed")
     low = _l.lower_form(a1, np.dtype(np.float64), lower, False)
     bb = np.array(b1, dtype=np.float64, order="F", copy=True)
     x = np.zeros_like(bb, order="F")

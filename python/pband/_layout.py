@@ -49,18 +49,18 @@ def check_band(a, name):
 def real_only(dtype, call):
     if dtype.kind == "c":
         raise TypeError(
-            f"pband.{call} takes real matrices: scipy.linalg.{call} reads "
-            "complex ones as Hermitian, while pband's complex solver is "
-            "complex symmetric (A = A.T, nothing conjugated). For a complex "
-            "symmetric matrix use pband.solve_symmetric_banded(ab, b, "
-            "lower=True).")
+            f"pband.{call} takes real matrices: its complex tools are "
+            "complex symmetric (A = A.T, nothing conjugated), while "
+            "complex input here would read as Hermitian. Solve Hermitian "
+            "systems with pband.solveh_banded, complex symmetric ones with "
+            "pband.solve_symmetric_banded.")
 
 
 def usable(a, dtype):
     return (a.dtype == dtype and a.flags.f_contiguous and a.flags.writeable)
 
 
-def lower_form(a, dtype, lower, overwrite):
+def lower_form(a, dtype, lower, overwrite, hermitian=False):
     """The band in lower form, Fortran order, of `dtype`; `a` itself when
     it may be overwritten and already is that."""
     if lower:
@@ -69,22 +69,31 @@ def lower_form(a, dtype, lower, overwrite):
         return np.array(a, dtype=dtype, order="F", copy=True)
     rows, n = a.shape
     low = np.zeros((rows, n), dtype=dtype, order="F")
-    fill_lower(low, a, lower)
+    fill_lower(low, a, lower, hermitian)
     return low
 
 
-def fill_lower(low, a, lower):
+def fill_lower(low, a, lower, hermitian=False):
     """Writes band a (..., rows, n) in lower form into low of the same
-    shape; corner positions of the upper form become zero."""
+    shape; corner positions of the upper form become zero. The upper form
+    of a Hermitian band holds the conjugates of the lower form's elements."""
     if lower:
         low[...] = a
         return
     rows, n = a.shape[-2:]
     hb = rows - 1
-    # a[j + d, j] = a[j, j + d], held in row hb - d of the upper form
+    # a[j + d, j] = a[j, j + d] (its conjugate when Hermitian), held in row
+    # hb - d of the upper form
     for d in range(min(rows, n)):
-        low[..., d, :n - d] = a[..., hb - d, d:]
+        upper = a[..., hb - d, d:]
+        low[..., d, :n - d] = np.conj(upper) if hermitian else upper
         low[..., d, n - d:] = 0
+
+
+def is_hermitian(dtype, call):
+    """Whether a call reads its complex input as Hermitian, as SciPy's
+    namesakes do; solve_symmetric_banded reads it as complex symmetric."""
+    return dtype.kind == "c" and call != "solve_symmetric_banded"
 
 
 def stack_of_bands(count, rows, n, dtype):

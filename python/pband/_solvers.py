@@ -11,13 +11,13 @@ from . import _pband
 from ._threads import threads_for_call
 
 
-def _not_positive_definite(band, lower, dtype, where=None):
+def _not_positive_definite(band, lower, dtype, hermitian, where=None):
     """The error for a failed pivot: the leading minor that is not
     positive definite, found by factoring the band in natural order."""
     order = 0
-    if band is not None and dtype.kind == "f":
-        low = _l.lower_form(band, dtype, lower, False)
-        order = _pband.cholesky(low, 1)
+    if band is not None and (dtype.kind == "f" or hermitian):
+        low = _l.lower_form(band, dtype, lower, False, hermitian)
+        order = _pband.cholesky(low, 1, hermitian)
     if order > 0:
         text = f"the leading minor of order {order} is not positive definite"
     else:
@@ -36,26 +36,26 @@ def _solve(ab, b, lower, overwrite_ab, overwrite_b, check_finite, threads,
         raise ValueError("b must have at least one dimension")
     batch = _batch.batch_shape(a1, b1, "ab")
     dtype = _l.result_dtype(a1, b1)
-    if call != "solve_symmetric_banded":
-        _l.real_only(dtype, call)
+    hermitian = _l.is_hermitian(dtype, call)
     t = threads_for_call(threads)
     lower = bool(lower)
     if batch:
-        x, failed = _batch.solve(a1, b1, batch, dtype, lower, t)
+        x, failed = _batch.solve(a1, b1, batch, dtype, lower, t, hermitian)
         if failed is not None:
             a = np.broadcast_to(a1, batch + a1.shape[-2:])[failed]
-            raise _not_positive_definite(a, lower, dtype, failed)
+            raise _not_positive_definite(a, lower, dtype, hermitian, failed)
         return x
     overwrite_b = overwrite_b or _l.datacopied(b1, b)
     overwrite_ab = overwrite_ab or _l.datacopied(a1, ab)
     x = _l.output(b1, dtype, overwrite_b)
     if a1.shape[1] == 0:
         return x
-    low = _l.lower_form(a1, dtype, lower, overwrite_ab)
-    status = _pband.solve(low, _l.columns(x), t)
+    low = _l.lower_form(a1, dtype, lower, overwrite_ab, hermitian)
+    status = _pband.solve(low, _l.columns(x), t, hermitian)
     if status > 0:
         # Solved in place, the band is gone and cannot name the minor.
-        raise _not_positive_definite(None if low is a1 else a1, lower, dtype)
+        raise _not_positive_definite(None if low is a1 else a1, lower, dtype,
+                                     hermitian)
     if status < 0:
         raise ValueError(_pband.status_message(status))
     return x
@@ -70,23 +70,25 @@ def _solve_refined(ab, b, lower, check_finite, threads):
         raise ValueError("refine=True takes one system: ab of shape "
                          "(hb + 1, n) and b of (n,) or (n, k)")
     dtype = _l.result_dtype(a1, b1)
-    _l.real_only(dtype, "solveh_banded")
+    _l.real_only(dtype, "solveh_banded(refine=True)")
     try:
         f = _factorize.factorize(a1.astype(dtype), lower, False, threads)
     except LinAlgError:
-        raise _not_positive_definite(a1, lower, dtype) from None
+        raise _not_positive_definite(a1, lower, dtype, False) from None
     x = f.solve(b1, threads=threads)
     return f.refine(b1, x, threads)[0]
 
 
 def solveh_banded(ab, b, overwrite_ab=False, overwrite_b=False, lower=False,
                   check_finite=True, threads=None, refine=False):
-    """Solve a @ x = b for a real symmetric positive definite band matrix.
+    """Solve a @ x = b for a Hermitian positive definite band matrix.
 
-    As ``scipy.linalg.solveh_banded`` for real input, by block cyclic
-    reduction on several threads. The band is held in upper form,
+    As ``scipy.linalg.solveh_banded``, by block cyclic reduction on
+    several threads: real input is symmetric, complex input Hermitian
+    (a = a.conj().T). The band is held in upper form,
     ``ab[hb + i - j, j] == a[i, j]`` (i <= j), or with ``lower=True`` in
-    lower form, ``ab[i - j, j] == a[i, j]`` (i >= j).
+    lower form, ``ab[i - j, j] == a[i, j]`` (i >= j). A diagonal element's
+    imaginary part is not read, as LAPACK does.
 
     Parameters
     ----------
@@ -106,7 +108,7 @@ def solveh_banded(ab, b, overwrite_ab=False, overwrite_b=False, lower=False,
         Threads of the team; None: `get_num_threads`.
     refine : bool, optional
         Improve x by iterative refinement as LAPACK's ``?pbrfs`` (one
-        system only; ab and b are then left alone).
+        real system only; ab and b are then left alone).
 
     Returns
     -------
@@ -122,8 +124,7 @@ def solveh_banded(ab, b, overwrite_ab=False, overwrite_b=False, lower=False,
         For incompatible shapes, zero-size batches, infinities or NaNs
         under `check_finite`, or `threads` below 1.
     TypeError
-        For complex input, which SciPy reads as Hermitian and pband's
-        complex solver as complex symmetric (`solve_symmetric_banded`).
+        For complex input with ``refine=True``.
 
     Examples
     --------
@@ -134,6 +135,9 @@ def solveh_banded(ab, b, overwrite_ab=False, overwrite_b=False, lower=False,
     array([1., 1., 1.])
     >>> pband.solveh_banded(np.stack([ab, 2 * ab]), np.ones(3)).shape
     (2, 3)
+    >>> h = np.array([[0, 1j], [2, 2]])  # upper form: a[0, 1] = 1j
+    >>> np.round(pband.solveh_banded(h, np.array([2 + 1j, 2 - 1j])), 12)
+    array([1.+0.j, 1.+0.j])
     """
     if refine:
         return _solve_refined(ab, b, lower, check_finite, threads)
@@ -149,7 +153,8 @@ def solve_symmetric_banded(ab, b, *, lower=True, overwrite_ab=False,
     Real a must be positive definite; complex a is complex symmetric
     (nothing is conjugated) with non-zero pivots. Arguments, layouts,
     batches, dtype rules and results as `solveh_banded`, but complex input
-    is taken and the lower form is the default.
+    is complex symmetric, not Hermitian, and the lower form is the
+    default.
 
     Parameters
     ----------

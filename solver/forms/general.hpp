@@ -1,7 +1,9 @@
 // Private header of the band solver: the general forms of the block
 // operations of the cyclic reduction (factor phase, update phase, back-
 // substitution), one block at a time, for any element type and any half
-// bandwidth, fixed at compile time or not.
+// bandwidth, fixed at compile time or not. Where a formula reads a factor
+// transposed (ᵀ), a Hermitian system reads it conjugated (ᴴ): every such
+// element goes through ElementTraits::mirror.
 #pragma once
 
 #include <algorithm>
@@ -34,8 +36,9 @@ void forward_solve_block(const BandArrays<T>& s, std::int64_t c,
   }
 }
 
-// x(c … end) := L⁻ᵀ·x, rows from the last up: each row subtracts the
-// products with the rows below it in increasing order, then divides.
+// x(c … end) := L⁻ᵀ·x (Hermitian: L⁻ᴴ·x), rows from the last up: each row
+// subtracts the products with the rows below it in increasing order, then
+// divides.
 template <class T, int HB = kAnyHb>
 void backward_solve_block(const BandArrays<T>& s, std::int64_t c,
                           std::int64_t end, T* x) {
@@ -46,7 +49,8 @@ void backward_solve_block(const BandArrays<T>& s, std::int64_t c,
     T* xi = x + (i - c);
     T t = xi[0];
     const std::int64_t m = std::min(hb, end - i);
-    for (std::int64_t k = 1; k <= m; ++k) t = Tr::msub(t, li[k], xi[k]);
+    for (std::int64_t k = 1; k <= m; ++k)
+      t = Tr::msub(t, Tr::mirror(li[k]), xi[k]);
     xi[0] = Tr::div(t, li[0]);
   }
 }
@@ -82,7 +86,7 @@ void right_coupling(const BandArrays<T>& s, std::int64_t c, std::int64_t end,
     if (wide_fits<T>(s.vector_forms, hb, rows))
       return coupling_solve_wide<T, VW>(s, end, head, rows);
   }
-  // C·Lᵀ = K' column by column over the tail.
+  // C·Lᵀ = K' (Hermitian: C·Lᴴ) column by column over the tail.
   for (std::int64_t jj = 1; jj <= hb; ++jj) {
     const std::int64_t j = t0 + jj;
     const T* lj = s.template column<HB>(j);
@@ -92,7 +96,7 @@ void right_coupling(const BandArrays<T>& s, std::int64_t c, std::int64_t end,
     const std::int64_t k_end = std::min(j + hb, end);
     for (std::int64_t k = j + 1; k <= k_end; ++k) {
       T* vk = s.coupling_at(head, k - t0);
-      const T lkj = lj[k - j];
+      const T lkj = Tr::mirror(lj[k - j]);
       for (std::int64_t r = 0; r < rows; ++r)
         vk[r * hb] = Tr::msub(vk[r * hb], lkj, vj[r * hb]);
     }
@@ -185,7 +189,7 @@ void update_from_right(const BandArrays<T>& s, std::int64_t c,
       const T* sk = s.coupling_at(r0, k);
       T sum = Tr::zero();
       for (std::int64_t i = 0; i < rows; ++i)
-        sum = Tr::add(sum, Tr::mul(sk[i * hb], sj[i * hb]));
+        sum = Tr::add(sum, Tr::mul(Tr::mirror(sk[i * hb]), sj[i * hb]));
       aj[k - j] = Tr::sub(aj[k - j], sum);
     }
   }
@@ -195,7 +199,8 @@ void update_from_right(const BandArrays<T>& s, std::int64_t c,
     for (std::int64_t k = 1; k <= hb; ++k) {
       const T* sk = s.coupling_at(r0, k);
       T t = bt[k - 1];
-      for (std::int64_t i = 0; i < rows; ++i) t = Tr::msub(t, sk[i * hb], y[i]);
+      for (std::int64_t i = 0; i < rows; ++i)
+        t = Tr::msub(t, Tr::mirror(sk[i * hb]), y[i]);
       bt[k - 1] = t;
     }
   }
@@ -225,7 +230,7 @@ void update_from_left(const BandArrays<T>& s, std::int64_t c, std::int64_t nd,
     const T* ck = s.coupling_at(c, k);
     for (std::int64_t j = 0; j < head_rows; ++j) {
       T* aj = s.template column<HB>(c + j);
-      const T cjk = ck[j * hb];
+      const T cjk = Tr::mirror(ck[j * hb]);
       for (std::int64_t i = j; i < head_rows; ++i)
         aj[i - j] = Tr::msub(aj[i - j], ck[i * hb], cjk);
     }
@@ -299,7 +304,8 @@ void rhs_from_right(const BandArrays<T>& s, std::int64_t e, std::int64_t r0,
   for (std::int64_t k = 1; k <= hb; ++k) {
     const T* sk = s.coupling_at(r0, k);
     T t = bt[k - 1];
-    for (std::int64_t i = 0; i < rows; ++i) t = Tr::msub(t, sk[i * hb], yr[i]);
+    for (std::int64_t i = 0; i < rows; ++i)
+      t = Tr::msub(t, Tr::mirror(sk[i * hb]), yr[i]);
     bt[k - 1] = t;
   }
 }
@@ -354,7 +360,7 @@ void back_substitution_block(const BandArrays<T>& s, std::int64_t c,
         const T* sv = s.saved_at(1, end + r);
         const T xv = xr[r - 1];
         for (std::int64_t k = 0; k < hb; ++k)
-          xt[k] = Tr::msub(xt[k], sv[k], xv);
+          xt[k] = Tr::msub(xt[k], Tr::mirror(sv[k]), xv);
       }
     }
     backward_solve_block<T, HB>(s, c, end, x);

@@ -88,6 +88,7 @@ struct RealPackTraits {
   }
   [[gnu::always_inline]] static void sub(X& a, const X& b) { a = a - b; }
   [[gnu::always_inline]] static void div(X& a, const X& b) { a = a / b; }
+  [[gnu::always_inline]] static const X& mirror(const X& a) { return a; }
   static void sqrt(X& a) { pack_detail::sqrt_pack(a); }
   // Whether the pivot of some lane fails: not greater than the threshold
   // (a NaN passes).
@@ -132,6 +133,8 @@ struct ComplexPackTraits {
     a.re = a.re - b.re;
     a.im = a.im - b.im;
   }
+  // Complex symmetric: the same element at the transposed place.
+  [[gnu::always_inline]] static const X& mirror(const X& a) { return a; }
   // Smith, both branches in every lane and each lane keeping its own:
   // |d| > |c|: r = c/d, e = d + c r, ((a r + b)/e, (b r - a)/e);
   // otherwise  r = d/c, e = c + d r, ((a + b r)/e, (b - a r)/e).
@@ -178,6 +181,36 @@ template <int G>
 struct PackTraits<std::complex<float>, G> : ComplexPackTraits<float, G> {};
 template <int G>
 struct PackTraits<std::complex<double>, G> : ComplexPackTraits<double, G> {};
+
+// Hermitian (HermitianTraits): the conjugate at the transposed place,
+// divisors real (L's diagonal), a pivot's real part tested and rooted.
+template <class R, int G>
+struct HermitianPackTraits : ComplexPackTraits<R, G> {
+  using typename ComplexPackTraits<R, G>::X;
+  using typename ComplexPackTraits<R, G>::V;
+  [[gnu::always_inline]] static X mirror(const X& a) { return {a.re, -a.im}; }
+  // As HermitianTraits::div: times the reciprocal of the real divisor.
+  [[gnu::always_inline]] static void div(X& x, const X& y) {
+    const V r = V{} + R(1);
+    const V inv = r / y.re;
+    x.re = x.re * inv;
+    x.im = x.im * inv;
+  }
+  static void sqrt(X& a) {
+    pack_detail::sqrt_pack(a.re);
+    a.im = V{};
+  }
+  static bool fails(const X& d, R threshold) {
+    const auto m = d.re <= threshold;
+    bool any = false;
+    for (int g = 0; g < G; ++g) any |= m[g] != 0;
+    return any;
+  }
+};
+template <int G>
+struct PackTraits<Hermitian<float>, G> : HermitianPackTraits<float, G> {};
+template <int G>
+struct PackTraits<Hermitian<double>, G> : HermitianPackTraits<double, G> {};
 
 // Reals per element: a complex element is its real part, then its
 // imaginary part, in storage and in a pack alike.

@@ -1,6 +1,7 @@
 // Private header of the band solver: the arithmetic of a group on its
 // packs, block g in lane g: each element's terms in the order of the
-// general forms, so that every lane gets the bits of its block alone.
+// general forms, so that every lane gets the bits of its block alone. A
+// factor read transposed goes through Tr::mirror, as there.
 #pragma once
 
 #include <algorithm>
@@ -44,7 +45,7 @@ struct GroupRows {
       for (std::int64_t r = i; r <= r_end; ++r) {
         X t = ci[r - i];
         for (std::int64_t k = std::max(k0, r - hb); k < i; ++k)
-          Tr::msub(t, l[k * S + r - k], l[k * S + i - k]);
+          Tr::msub(t, l[k * S + r - k], Tr::mirror(l[k * S + i - k]));
         ci[r - i] = t;
       }
       if (Tr::fails(ci[0], threshold)) return false;
@@ -107,7 +108,7 @@ struct GroupRows {
       for (std::int64_t k = 0; k < hb; ++k) {
         X t = v[k];
         for (std::int64_t j = 0; j < k; ++j)
-          Tr::msub(t, tail[j * S + k - j], v[j]);
+          Tr::msub(t, Tr::mirror(tail[j * S + k - j]), v[j]);
         Tr::div(t, tail[k * S]);
         v[k] = t;
       }
@@ -137,7 +138,7 @@ struct GroupRows {
         for (std::int64_t i = 0; i < rows; ++i) {
           const X* si = sp + i * hb;
           for (std::int64_t k = j; k < hb; ++k)
-            Tr::madd(sums[k - j], si[k], si[j]);
+            Tr::madd(sums[k - j], Tr::mirror(si[k]), si[j]);
         }
         for (std::int64_t k = j; k < hb; ++k)
           Tr::sub(et[j * S + k - j], sums[k - j]);
@@ -148,7 +149,7 @@ struct GroupRows {
       for (std::int64_t k = 0; k < hb; ++k) acc[k] = yt[k];
       for (std::int64_t i = 0; i < rows; ++i)
         for (std::int64_t k = 0; k < hb; ++k)
-          Tr::msub(acc[k], sp[i * hb + k], y[i]);
+          Tr::msub(acc[k], Tr::mirror(sp[i * hb + k]), y[i]);
       for (std::int64_t k = 0; k < hb; ++k) yt[k] = acc[k];
     }
   }
@@ -161,10 +162,11 @@ struct GroupRows {
     for (int t = 0; t < N1 + N2; ++t) Tr::zero(sums[t]);
     for (std::int64_t i = 0; i < rows; ++i) {
       const X* si = sp + i * HB;
-      for (int k = J; k < HB; ++k) Tr::madd(sums[k - J], si[k], si[J]);
+      for (int k = J; k < HB; ++k)
+        Tr::madd(sums[k - J], Tr::mirror(si[k]), si[J]);
       if constexpr (N2 > 0)
         for (int k = J2; k < HB; ++k)
-          Tr::madd(sums[N1 + k - J2], si[k], si[J2]);
+          Tr::madd(sums[N1 + k - J2], Tr::mirror(si[k]), si[J2]);
     }
     for (int k = J; k < HB; ++k) Tr::sub(et[J * S + k - J], sums[k - J]);
     if constexpr (N2 > 0)
@@ -189,7 +191,8 @@ struct GroupRows {
       for (std::int64_t i = j; i < hb; ++i) {
         const X* ci = kr + i * hb;
         X t = hc[j * S + i - j];
-        for (std::int64_t k = 0; k < hb; ++k) Tr::msub(t, ci[k], cj[k]);
+        for (std::int64_t k = 0; k < hb; ++k)
+          Tr::msub(t, ci[k], Tr::mirror(cj[k]));
         hc[j * S + i - j] = t;
       }
     }
@@ -236,14 +239,16 @@ struct GroupRows {
     X* xt = x + len - hb;
     for (std::int64_t k = 0; k < hb; ++k) {
       X t = xt[k];
-      for (std::int64_t r = 0; r < hb; ++r) Tr::msub(t, sv[r * hb + k], xr[r]);
+      for (std::int64_t r = 0; r < hb; ++r)
+        Tr::msub(t, Tr::mirror(sv[r * hb + k]), xr[r]);
       xt[k] = t;
     }
     for (std::int64_t i = len - 1; i >= 0; --i) {
       const X* li = l + i * S;
       X t = x[i];
       const std::int64_t below = std::min(hb, len - 1 - i);
-      for (std::int64_t k = 1; k <= below; ++k) Tr::msub(t, li[k], x[i + k]);
+      for (std::int64_t k = 1; k <= below; ++k)
+        Tr::msub(t, Tr::mirror(li[k]), x[i + k]);
       Tr::div(t, li[0]);
       x[i] = t;
     }

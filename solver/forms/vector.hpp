@@ -76,7 +76,7 @@ void back_substitution_blocks(const BandArrays<T>& s,
         const T* sv = s.saved_at(1, end + r);
         const T xv = xr[r - 1];
         for (std::int64_t k = 0; k < hb; ++k)
-          xt[k] = Tr::msub(xt[k], sv[k], xv);
+          xt[k] = Tr::msub(xt[k], Tr::mirror(sv[k]), xv);
       }
     }
   }
@@ -129,7 +129,8 @@ void back_substitution_blocks(const BandArrays<T>& s,
         const T* li = l[b] - d * stride;
         T t = xi[0];
         const std::int64_t m = std::min(hb, d);
-        for (std::int64_t k = 1; k <= m; ++k) t = Tr::msub(t, li[k], xi[k]);
+        for (std::int64_t k = 1; k <= m; ++k)
+          t = Tr::msub(t, Tr::mirror(li[k]), xi[k]);
         xi[0] = Tr::div(t, li[0]);
       }
     }

@@ -127,6 +127,25 @@ TYPED_TEST(CApiTest, EveryCallChoosesItsOwnBlockCut) {
   reset_team_size();
 }
 
+// Work too small to feed a second thread runs on the calling thread:
+// no thread is asked for, whatever team the call names; larger work is
+// shared. The bits are the same either way.
+TEST(CApiThreads, SmallWorkStaysOnTheCallingThread) {
+  pband::testing::set_affinity_query(&all_processors);  // 32 processors
+  pband::testing::reset_team_size_state();
+  auto threads_asked = [](std::int32_t n, std::int32_t hb) {
+    CSystem<double> s = c_system<double>(n, hb, 1, 0, 0, 5);
+    const std::int64_t before = pband::testing::os_thread_requests();
+    EXPECT_EQ(c_solve(s, 8), 0);
+    return pband::testing::os_thread_requests() - before;
+  };
+  EXPECT_EQ(threads_asked(10000, 2), 0);  // 30000 band elements
+  EXPECT_EQ(threads_asked(2000, 15), 0);  // 32000
+  EXPECT_GT(threads_asked(40000, 2), 0);  // 120000
+  pband::testing::set_affinity_query(nullptr);
+  pband::testing::reset_team_size_state();
+}
+
 // Concurrent callers with different teams do not disturb each other.
 TEST(CApiThreads, ConcurrentCallersKeepTheirOwnBits) {
   using T = std::complex<double>;

@@ -1,0 +1,9 @@
+// Band routine library, single-precision Hermitian members: the three
+// workers and their team drivers, from the shared templates.
+#include "bandlib/band_library_members.hpp"
+
+namespace pband {
+
+PBAND_BANDLIB_MEMBERS(h8, Hermitian<float>)
+
+}  // namespace pband
