@@ -13,9 +13,8 @@
  * there may be more ranks than blocks. A piece that does not end where
  * the next one starts is reported as its count (argument 6 of the solve),
  * a first outside 0 … n or rank 0's other than 0 as first. n, hb and
- * nrhs are the same on
- * every rank; threads is each rank's own team (0 or less: every
- * processor the rank may run on).
+ * nrhs are the same on every rank; threads is each rank's own team (0 or
+ * less: every processor the rank may run on).
  *
  * The solution has the same bits for every number of ranks, every split
  * and every team, and those of pband_solve_* on one process for the same
