@@ -19,7 +19,6 @@
 #include "runtime/thread_scratch.hpp"
 #include "solver/band_arrays.hpp"
 #include "solver/block_phases.hpp"
-#include "solver/forms/factored.hpp"
 #include "solver/forms/scratch.hpp"
 
 namespace pband::mpi {
@@ -65,7 +64,7 @@ void phase_worker(PhaseRun<T>& run) {
     switch (ph.kind) {
       case PhaseKind::factor:
         if (g.rhs_only) {
-          for (int i = 0; i < k; ++i) forward_rhs(s, cs[i]);
+          ops.forward_rhs(s, cs, k);
         } else if (!ops.factor(s, cs, k, ph.w, ph.nd, ph.level_first,
                                RealOf<T>(0), run.failure_flags, 1, g.fold)) {
           return;
@@ -73,8 +72,7 @@ void phase_worker(PhaseRun<T>& run) {
         break;
       case PhaseKind::update:
         if (g.rhs_only)
-          for (int i = 0; i < k; ++i)
-            update_rhs(s, cs[i], ph.nd, ph.level_first);
+          ops.update_rhs(s, cs, k, ph.nd, ph.level_first);
         else
           ops.update(s, cs, k, ph.nd, ph.level_first);
         break;
