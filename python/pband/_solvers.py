@@ -136,8 +136,9 @@ def solveh_banded(ab, b, overwrite_ab=False, overwrite_b=False, lower=False,
     >>> pband.solveh_banded(np.stack([ab, 2 * ab]), np.ones(3)).shape
     (2, 3)
     >>> h = np.array([[0, 1j], [2, 2]])  # upper form: a[0, 1] = 1j
-    >>> np.round(pband.solveh_banded(h, np.array([2 + 1j, 2 - 1j])), 12)
-    array([1.+0.j, 1.+0.j])
+    >>> x = pband.solveh_banded(h, np.array([2 + 1j, 2 - 1j]))
+    >>> bool(np.allclose(x, [1, 1]))
+    True
     """
     if refine:
         return _solve_refined(ab, b, lower, check_finite, threads)

@@ -55,9 +55,9 @@ def test_default_team_of_later_calls(monkeypatch):
         def __getattr__(self, name):
             return getattr(real, name)
 
-        def solve(self, ab, b, threads):
+        def solve(self, ab, b, threads, hermitian=False):
             seen.append(threads)
-            return real.solve(ab, b, threads)
+            return real.solve(ab, b, threads, hermitian)
 
     monkeypatch.setattr(pband._solvers, "_pband", Spy())
     try:

@@ -297,7 +297,8 @@ void rhs_from_right(const BandArrays<T>& s, std::int64_t e, std::int64_t r0,
     for (int k = 0; k < HB; ++k) t[k] = bt[k];
     const T* sr = s.coupling_at(r0, 1);
     for (std::int64_t i = 0; i < rows; ++i, sr += HB)
-      for (int k = 0; k < HB; ++k) t[k] = Tr::msub(t[k], sr[k], yr[i]);
+      for (int k = 0; k < HB; ++k)
+        t[k] = Tr::msub(t[k], Tr::mirror(sr[k]), yr[i]);
     for (int k = 0; k < HB; ++k) bt[k] = t[k];
     return;
   }
