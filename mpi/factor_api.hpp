@@ -56,12 +56,10 @@ int factor(MPI_Comm comm, std::int64_t n, std::int32_t hb, std::int64_t first,
   RankArrays<T> rank;
   const bool reserved = rank.reserve(g, parts.lo, parts.last);
   OwnComm own(comm);
-  MPI_Comm c = own.get();
-  int status =
-      agree(comm, reserved && c != MPI_COMM_NULL ? 0 : PBAND_OUT_OF_MEMORY);
-  if (status != 0) return status;
+  const MPI_Comm c = own.get();
   int me = 0;
-  MPI_Comm_rank(c, &me);
+  int status = start_call(comm, own, reserved, me);
+  if (status != 0) return status;
   const GlobalArrays<T>& ga = rank.arrays;
   band_in(ga, first, count, ab, ldab);
   status =
@@ -120,12 +118,10 @@ int solve_factored(MPI_Comm comm, std::int64_t n, std::int32_t hb,
   RankArrays<T> rank;
   const bool reserved = rank.reserve(g, parts.lo, parts.last);
   OwnComm own(comm);
-  MPI_Comm c = own.get();
-  int status =
-      agree(comm, reserved && c != MPI_COMM_NULL ? 0 : PBAND_OUT_OF_MEMORY);
-  if (status != 0) return status;
+  const MPI_Comm c = own.get();
   int me = 0;
-  MPI_Comm_rank(c, &me);
+  int status = start_call(comm, own, reserved, me);
+  if (status != 0) return status;
   const GlobalArrays<T>& ga = rank.arrays;
   factor_parts_copy(ga, parts, const_cast<T*>(factor), false);
   rhs_copy(ga, first, count, b, ldb, true);

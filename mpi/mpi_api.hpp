@@ -52,6 +52,17 @@ inline int agree(MPI_Comm comm, int status) {
   return worst == 0 ? 0 : (status != 0 ? status : PBAND_OUT_OF_MEMORY);
 }
 
+// Once every rank has tried to reserve its arrays: 0 with this rank's
+// number in the call's own communicator in `me`, or the status every rank
+// agrees on.
+inline int start_call(MPI_Comm caller, const OwnComm& own, bool reserved,
+                      int& me) {
+  const int status = agree(
+      caller, reserved && own.get() != MPI_COMM_NULL ? 0 : PBAND_OUT_OF_MEMORY);
+  if (status == 0) MPI_Comm_rank(own.get(), &me);
+  return status;
+}
+
 inline int mpi_status(int err) {
   return err == MPI_SUCCESS ? 0 : PBAND_MPI_ERROR;
 }
@@ -91,12 +102,10 @@ int solve(MPI_Comm comm, std::int64_t n, std::int32_t hb, std::int32_t nrhs,
   const bool reserved = rank.reserve(
       g, held.lo, held.hi >= held.lo ? g.last(held.hi) : 0, own_band, own_rhs);
   OwnComm own(comm);
-  MPI_Comm c = own.get();
-  int status =
-      agree(comm, reserved && c != MPI_COMM_NULL ? 0 : PBAND_OUT_OF_MEMORY);
-  if (status != 0) return status;
+  const MPI_Comm c = own.get();
   int me = 0;
-  MPI_Comm_rank(c, &me);
+  int status = start_call(comm, own, reserved, me);
+  if (status != 0) return status;
   const GlobalArrays<T>& ga = rank.arrays;
   if (own_band == nullptr) band_in(ga, first, count, ab, ldab);
   if (own_rhs == nullptr) rhs_copy(ga, first, count, b, ldb, true);

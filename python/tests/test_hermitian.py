@@ -7,29 +7,13 @@ import pytest
 import scipy.linalg as sl
 
 import pband
-from test_pband import rhs, scaled_residual
+from test_pband import band, rhs, scaled_residual
 
 COMPLEX = [np.complex64, np.complex128]
 
 
 def hermitian_band(n, hb, dtype, lower, seed=0):
-    """A diagonally dominant Hermitian band matrix: (ab in the given form,
-    the dense matrix)."""
-    rng = np.random.default_rng(seed)
-    dense = np.zeros((n, n), dtype=np.complex128)
-    for d in range(1, hb + 1):
-        m = max(n - d, 0)
-        v = rng.uniform(-1, 1, m) + 1j * rng.uniform(-1, 1, m)
-        dense += np.diag(v, -d) + np.diag(v.conj(), d)
-    dense += np.diag(np.abs(dense).sum(axis=1) + 1 + rng.uniform(0, 1, n))
-    dense = dense.astype(dtype)
-    ab = np.zeros((hb + 1, n), dtype=dtype)
-    for d in range(hb + 1):
-        if lower:
-            ab[d, :n - d] = np.diagonal(dense, -d)
-        else:
-            ab[hb - d, d:] = np.diagonal(dense, d)
-    return ab, dense
+    return band(n, hb, dtype, lower, seed, hermitian=True)
 
 
 def tolerance(dtype):

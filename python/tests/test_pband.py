@@ -14,16 +14,16 @@ REAL = [np.float32, np.float64]
 COMPLEX = [np.complex64, np.complex128]
 
 
-def band(n, hb, dtype, lower, seed=0):
-    """A diagonally dominant symmetric band matrix: (ab in the given form,
-    the dense matrix)."""
+def band(n, hb, dtype, lower, seed=0, hermitian=False):
+    """A diagonally dominant symmetric (or Hermitian) band matrix: (ab in
+    the given form, the dense matrix)."""
     rng = np.random.default_rng(seed)
     dense = np.zeros((n, n), dtype=np.complex128)
     for d in range(1, hb + 1):
         v = rng.uniform(-1, 1, n - d) if n > d else np.zeros(0)
         if np.issubdtype(dtype, np.complexfloating):
             v = v + 1j * rng.uniform(-1, 1, max(n - d, 0))
-        dense += np.diag(v, -d) + np.diag(v, d)
+        dense += np.diag(v, -d) + np.diag(v.conj() if hermitian else v, d)
     dense += np.diag(np.abs(dense).sum(axis=1) + 1 + rng.uniform(0, 1, n))
     if not np.issubdtype(dtype, np.complexfloating):
         dense = dense.real
