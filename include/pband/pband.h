@@ -276,6 +276,11 @@ PBAND_API const char* pband_status_message(int status);
  * version of the header. */
 PBAND_API const char* pband_version(void);
 
+/* The calls that allocate their own workspace keep the last large one (2 MiB
+ * to 1 GiB) for the next call, which then finds its pages ready; this
+ * returns it to the system. Safe at any time, from any thread. */
+PBAND_API void pband_release_memory(void);
+
 #ifdef __cplusplus
 }
 #endif

@@ -14,6 +14,7 @@
 #include <string>
 #include <thread>
 
+#include "api/workspace.hpp"
 #include "runtime/runtime.hpp"
 #include "solver/band_solver.hpp"
 #include "tests/api/c_api_support.hpp"
@@ -125,6 +126,29 @@ TYPED_TEST(CApiTest, EveryCallChoosesItsOwnBlockCut) {
   set_team_size(1);
   EXPECT_TRUE(same_bits(run(4), first));
   reset_team_size();
+}
+
+// A large workspace is kept from one call to the next and returned by
+// pband_release_memory; a kept workspace full of another system's values
+// changes no bit.
+TEST(CApiMemory, LargeWorkspaceKeptUntilReleased) {
+  pband_release_memory();
+  EXPECT_EQ(pband::api::kept_workspace_bytes(), 0u);
+  auto run = [](std::int32_t n, std::int32_t hb, unsigned seed) {
+    CSystem<double> s = c_system<double>(n, hb, 2, 0, 0, seed);
+    EXPECT_EQ(c_solve(s, 2), 0);
+    return s.x();
+  };
+  const std::vector<double> first = run(150000, 8, 1);
+  const std::size_t kept = pband::api::kept_workspace_bytes();
+  EXPECT_GE(kept, std::size_t(2) * 150000 * 8 * sizeof(double));
+  (void)run(150000, 8, 2);  // the kept block now holds this one's values
+  (void)run(90000, 3, 3);   // a smaller call takes it too
+  EXPECT_TRUE(same_bits(run(150000, 8, 1), first));
+  pband_release_memory();
+  EXPECT_EQ(pband::api::kept_workspace_bytes(), 0u);
+  (void)run(3000, 2, 4);  // too small to be kept
+  EXPECT_EQ(pband::api::kept_workspace_bytes(), 0u);
 }
 
 // Work too small to feed a second thread runs on the calling thread:
