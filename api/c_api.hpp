@@ -12,6 +12,7 @@
 
 #include "api/workspace.hpp"
 #include "bandlib/band_tuning.hpp"
+#include "bandlib/band_twisted.hpp"
 #include "kernels/element_traits.hpp"
 #include "pband/pband.h"
 #include "runtime/team_size.hpp"
@@ -94,26 +95,53 @@ inline std::int64_t sum_elements(std::initializer_list<std::int64_t> parts) {
              : static_cast<std::int64_t>(sum);
 }
 
+// How the library solves: cyclic reduction, or from hb = kTwistedHb on
+// (and n large enough for the seam) the two-way natural order, which does
+// less than half of cyclic reduction's arithmetic at those widths and
+// still uses two threads. From n, hb and the element type alone, so the
+// bits never depend on the team; the measurements are in docs/api.md.
+template <class T>
+inline constexpr std::int64_t kTwistedHb = 12;  // complex symmetric
+template <>
+inline constexpr std::int64_t kTwistedHb<float> = 16;
+template <>
+inline constexpr std::int64_t kTwistedHb<double> = 16;
+template <>
+inline constexpr std::int64_t kTwistedHb<Hermitian<float>> = 8;
+template <>
+inline constexpr std::int64_t kTwistedHb<Hermitian<double>> = 8;
+
+template <class T>
+bool twisted_chosen(std::int64_t n, std::int64_t hb) {
+  return hb >= kTwistedHb<T> && n >= 4 * (hb + 1);
+}
+
 // Where a solve keeps its pieces in the workspace, in elements: the band
 // copy (when ldab is not hb + 1), the right-hand side copy (when several
-// columns are not n apart), then the solver's 2·n·hb.
+// columns are not n apart), then the solver's: 2·n·hb for cyclic
+// reduction, the reversed bottom half for the two-way solve.
 struct SolveLayout {
   std::int64_t hb = 0;
   std::int64_t band = 0;
   std::int64_t rhs = 0;
   std::int64_t solver = 0;
+  bool twisted = false;
   std::int64_t total() const { return sum_elements({band, rhs, solver}); }
 };
 
-inline SolveLayout solve_layout(std::int32_t n, std::int32_t hb,
-                                std::int32_t nrhs, std::int32_t ldab,
-                                std::int32_t ldb) {
+template <class T>
+SolveLayout solve_layout(std::int32_t n, std::int32_t hb, std::int32_t nrhs,
+                         std::int32_t ldab, std::int32_t ldb) {
   SolveLayout l;
   if (n == 0) return l;
   l.hb = effective_hb(n, hb);
   if (ldab != l.hb + 1) l.band = std::int64_t(n) * (l.hb + 1);
   if (nrhs > 1 && ldb != n) l.rhs = std::int64_t(n) * nrhs;
-  l.solver = 2 * std::int64_t(n) * l.hb;
+  l.twisted = twisted_chosen<T>(n, l.hb);
+  l.solver = l.twisted ? sum_elements({detail::twisted_factor_elements(
+                                            n, l.hb),
+                                        detail::twisted_rhs_elements(n, nrhs)})
+                       : 2 * std::int64_t(n) * l.hb;
   return l;
 }
 
@@ -127,7 +155,7 @@ std::int64_t solve_workspace(std::int32_t n, std::int32_t hb, std::int32_t nrhs,
                              std::int32_t ldab, std::int32_t ldb) {
   const int bad = check_system(n, hb, nrhs, nullptr, ldab, nullptr, ldb, false);
   if (bad != 0) return bad;
-  const std::int64_t total = solve_layout(n, hb, nrhs, ldab, ldb).total();
+  const std::int64_t total = solve_layout<T>(n, hb, nrhs, ldab, ldb).total();
   return total > kMaxElements<T> ? PBAND_OUT_OF_MEMORY : total;
 }
 
@@ -160,7 +188,7 @@ int solve_in(const Entries<T>& e, std::int32_t n, std::int32_t hb,
   // The solve keeps its larger arrays off the caller's stack: without
   // that memory, refuse before anything is touched.
   if (!reserve_solver_scratch()) return PBAND_OUT_OF_MEMORY;
-  const SolveLayout l = solve_layout(n, hb, nrhs, ldab, ldb);
+  const SolveLayout l = solve_layout<T>(n, hb, nrhs, ldab, ldb);
   T* a = ab;
   T* x = b;
   T* w = work;
@@ -175,8 +203,13 @@ int solve_in(const Entries<T>& e, std::int32_t n, std::int32_t hb,
     w += l.rhs;
   }
   std::int32_t status = 0;
-  e.solve(a, n, static_cast<std::int32_t>(l.hb), x, nrhs, w,
-          solve_team(threads, n, l.hb), status);
+  if (l.twisted)
+    status = detail::twisted_run(
+        a, n, l.hb, x, nrhs, w, w + detail::twisted_factor_elements(n, l.hb),
+        true, true, solve_team(threads, n, l.hb));
+  else
+    e.solve(a, n, static_cast<std::int32_t>(l.hb), x, nrhs, w,
+            solve_team(threads, n, l.hb), status);
   if (l.rhs > 0 && status == 0) copy_columns(x, n, b, ldb, n, nrhs);
   return status;
 }
@@ -188,7 +221,7 @@ int solve_work(const Entries<T>& e, std::int32_t n, std::int32_t hb,
                std::int64_t lwork) {
   const int bad = check_system(n, hb, nrhs, ab, ldab, b, ldb, true);
   if (bad != 0) return bad;
-  const std::int64_t need = solve_layout(n, hb, nrhs, ldab, ldb).total();
+  const std::int64_t need = solve_layout<T>(n, hb, nrhs, ldab, ldb).total();
   if (work == nullptr && need > 0) return -9;
   if (lwork < need) return -10;
   if (n == 0) return 0;
@@ -202,7 +235,7 @@ int solve(const Entries<T>& e, std::int32_t n, std::int32_t hb,
   const int bad = check_system(n, hb, nrhs, ab, ldab, b, ldb, true);
   if (bad != 0) return bad;
   if (n == 0) return 0;
-  const std::int64_t need = solve_layout(n, hb, nrhs, ldab, ldb).total();
+  const std::int64_t need = solve_layout<T>(n, hb, nrhs, ldab, ldb).total();
   Workspace<T> work(need);
   if (!work.ok()) return PBAND_OUT_OF_MEMORY;
   return solve_in(e, n, hb, nrhs, ab, ldab, b, ldb, threads, work.data());

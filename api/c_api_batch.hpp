@@ -106,7 +106,7 @@ int solve_batch(const Entries<T>& e, std::int32_t count, std::int32_t n,
     std::fill_n(statuses, count, 0);
     return 0;
   }
-  const std::int64_t need = solve_layout(n, hb, nrhs, ldab, ldb).total();
+  const std::int64_t need = solve_layout<T>(n, hb, nrhs, ldab, ldb).total();
   std::int32_t team = team_for(threads);
   std::int32_t processors = 1;
   count_processors(processors);

@@ -11,7 +11,8 @@
 namespace pband::api {
 
 // The factor array: a header that names the system it belongs to, the
-// solver's couplings (2·n·kd elements), then, when the caller's band has
+// solver's couplings (2·n·kd elements; a two-way factor keeps its bottom
+// half and seam there, which fit once n ≥ 4·(kd + 1)), then, when the caller's band has
 // another leading dimension than kd + 1, the factored band itself, so
 // that every solve reads it as the kernels want it.
 struct FactorHeader {
@@ -21,6 +22,7 @@ struct FactorHeader {
   std::int64_t block_size;
   std::int64_t band_copy;  // 1: the band follows the couplings
   std::int64_t element_bytes;
+  std::int64_t twisted;  // 1: the two-way factor
 };
 inline constexpr std::int64_t kFactorMagic = 0x70626E6463726631;  // pbndcrf1
 inline constexpr std::int64_t kFactorHeaderBytes = 64;
@@ -79,8 +81,15 @@ int factor(const Entries<T>& e, std::int32_t n, std::int32_t hb, T* ab,
     copy_band(ab, ldab, a, l.kd + 1, n, l.kd, true);
   }
   std::int32_t block_size = 0, status = 0;
-  e.factor_cr(a, n, static_cast<std::int32_t>(l.kd), w,
-              solve_team(threads, n, l.kd), block_size, status);
+  const bool twisted = twisted_chosen<T>(n, l.kd);
+  if (twisted) {
+    block_size = n;
+    status = detail::twisted_run<T>(a, n, l.kd, nullptr, 0, w, nullptr, true,
+                                    false, solve_team(threads, n, l.kd));
+  } else {
+    e.factor_cr(a, n, static_cast<std::int32_t>(l.kd), w,
+                solve_team(threads, n, l.kd), block_size, status);
+  }
   if (l.band > 0) copy_band(a, l.kd + 1, ab, ldab, n, l.kd, false);
   // A failed factor is no factor: its header says so.
   const FactorHeader h{status == 0 ? kFactorMagic : 0,
@@ -88,7 +97,8 @@ int factor(const Entries<T>& e, std::int32_t n, std::int32_t hb, T* ab,
                        l.kd,
                        block_size,
                        l.band > 0,
-                       sizeof(T)};
+                       sizeof(T),
+                       twisted};
   std::memcpy(static_cast<void*>(factor), &h, sizeof h);
   return status;
 }
@@ -112,7 +122,8 @@ int solve_factored(const Entries<T>& e, std::int32_t n, std::int32_t hb,
     if (factor != nullptr) std::memcpy(&h, factor, sizeof h);
     if (factor == nullptr || h.magic != kFactorMagic || h.n != n ||
         h.kd != l.kd || h.band_copy != (l.band > 0) ||
-        h.element_bytes != std::int64_t(sizeof(T)) || h.block_size < 1)
+        h.element_bytes != std::int64_t(sizeof(T)) || h.block_size < 1 ||
+        h.twisted != twisted_chosen<T>(n, l.kd))
       return -6;
   }
   if (lfactor < l.total()) return -7;
@@ -134,9 +145,18 @@ int solve_factored(const Entries<T>& e, std::int32_t n, std::int32_t hb,
     copy_columns<T>(b, ldb, x, n, n, nrhs);
   }
   std::int32_t status = 0;
-  e.solve_factored(a, n, static_cast<std::int32_t>(l.kd), x, nrhs, w,
-                   static_cast<std::int32_t>(h.block_size),
-                   solve_team(threads, n, l.kd), status);
+  if (h.twisted) {
+    Workspace<T> reversed(detail::twisted_rhs_elements(n, nrhs));
+    if (!reversed.ok()) return PBAND_OUT_OF_MEMORY;
+    // Solving only reads the factor.
+    detail::twisted_run<T>(const_cast<T*>(a), n, l.kd, x, nrhs,
+                           const_cast<T*>(w), reversed.data(), false, true,
+                           solve_team(threads, n, l.kd));
+  } else {
+    e.solve_factored(a, n, static_cast<std::int32_t>(l.kd), x, nrhs, w,
+                     static_cast<std::int32_t>(h.block_size),
+                     solve_team(threads, n, l.kd), status);
+  }
   if (copy) copy_columns<T>(x, n, b, ldb, n, nrhs);
   return status;
 }

@@ -1,0 +1,66 @@
+// The two-way natural-order solve the C interface takes for wide bands:
+// against LAPACK around the width where it starts and the smallest n it
+// takes, the same bits on every team and through the stored factor, and a
+// matrix whose halves are positive definite while the whole is not.
+#include <tuple>
+
+#include "tests/api/c_api_support.hpp"
+#include "tests/bandlib/bandlib_test_support.hpp"
+
+namespace pband::test {
+namespace {
+
+// The widths from which the library solves in two ways (docs/api.md).
+template <class T>
+constexpr std::int32_t kTwoWayHb = !IsComplex<T>::value ? 16 : 12;
+
+template <class T>
+class TwoWayTest : public ::testing::Test {};
+TYPED_TEST_SUITE(TwoWayTest, ElementTypes);
+
+TYPED_TEST(TwoWayTest, SolvesAsLapackOnEveryTeam) {
+  using T = TypeParam;
+  const std::int32_t w = kTwoWayHb<T>;
+  for (std::int32_t hb : {w - 1, w, w + 3, 2 * w}) {
+    const std::int32_t least = 4 * (hb + 1);
+    for (std::int32_t n : {least - 1, least, least + 1, 1001, 1002}) {
+      const auto [nrhs, ab_pad, b_pad] =
+          n % 2 == 0 ? std::tuple{3, 2, 3} : std::tuple{1, 0, 0};
+      SCOPED_TRACE(::testing::Message() << "n " << n << " hb " << hb);
+      CSystem<T> s = c_system<T>(n, hb, nrhs, ab_pad, b_pad, 7 * n + hb);
+      ASSERT_EQ(c_solve(s, 1), 0);
+      EXPECT_LT(scaled_residual(s.a, n, hb, s.b, s.x(), nrhs), 30.0);
+      EXPECT_TRUE(s.outside_untouched(s.ldab != hb + 1));
+      std::vector<T> ref = s.b;
+      ASSERT_EQ(lapack_solve(s.a, n, hb, ref, nrhs), 0);
+      const double eps = std::numeric_limits<Real<T>>::epsilon();
+      EXPECT_LT(max_abs_diff(s.x(), ref), 1e3 * eps * max_abs(ref));
+      for (std::int32_t threads : {2, 3}) {
+        CSystem<T> t = c_system<T>(n, hb, nrhs, ab_pad, b_pad, 7 * n + hb);
+        ASSERT_EQ(c_solve(t, threads), 0);
+        EXPECT_TRUE(same_bits(t.x(), s.x())) << "threads " << threads;
+      }
+    }
+  }
+}
+
+// Identity halves joined across the split by a coupling of 1: each half
+// factors, the whole is singular (a zero pivot, which fails the complex
+// symmetric test too), and only the seam can tell.
+TYPED_TEST(TwoWayTest, IndefiniteSeamFails) {
+  using T = TypeParam;
+  const std::int32_t hb = kTwoWayHb<T>, n = 8 * (hb + 1), split = n / 2;
+  for (std::int32_t reach : {1, hb}) {
+    SCOPED_TRACE(::testing::Message() << "coupling " << reach << " apart");
+    CSystem<T> s = c_system<T>(n, hb, 1, 0, 0, 3);
+    for (T& v : s.a) v = T(0);
+    for (std::int64_t j = 1; j <= n; ++j) s.a[pos(j, j, hb)] = T(1);
+    const std::int64_t j = split - (reach - 1) / 2;
+    s.a[pos(j + reach, j, hb)] = T(1);
+    s.lay_out();
+    EXPECT_EQ(c_solve(s, 2), 1);
+  }
+}
+
+}  // namespace
+}  // namespace pband::test
