@@ -95,25 +95,52 @@ inline std::int64_t sum_elements(std::initializer_list<std::int64_t> parts) {
              : static_cast<std::int64_t>(sum);
 }
 
-// How the library solves: cyclic reduction, or from hb = kTwistedHb on
-// (and n large enough for the seam) the two-way natural order, which does
-// less than half of cyclic reduction's arithmetic at those widths and
-// still uses two threads. From n, hb and the element type alone, so the
-// bits never depend on the team; the measurements are in docs/api.md.
-template <class T>
-inline constexpr std::int64_t kTwistedHb = 12;  // complex symmetric
-template <>
-inline constexpr std::int64_t kTwistedHb<float> = 16;
-template <>
-inline constexpr std::int64_t kTwistedHb<double> = 16;
-template <>
-inline constexpr std::int64_t kTwistedHb<Hermitian<float>> = 8;
-template <>
-inline constexpr std::int64_t kTwistedHb<Hermitian<double>> = 8;
+// How the library solves, from n, hb and the element type alone, so the
+// bits never depend on the team (the measurements are in docs/api.md):
+// - a system of fewer than kElementsPerThread band elements in natural
+//   order on the calling thread: no spikes to form, no team to start
+//   (double, one thread: 0.55–0.95 of cyclic reduction's time);
+// - from hb = kTwoWayHb on, with n large enough for the seam, in two-way
+//   natural order, less than half of cyclic reduction's arithmetic at
+//   those widths and still two threads;
+// - otherwise by cyclic reduction.
+enum class SolveMethod : std::int64_t {
+  cyclic_reduction = 0,
+  two_way = 1,
+  one_way = 2
+};
 
 template <class T>
-bool twisted_chosen(std::int64_t n, std::int64_t hb) {
-  return hb >= kTwistedHb<T> && n >= 4 * (hb + 1);
+inline constexpr std::int64_t kTwoWayHb = 12;  // complex symmetric
+template <>
+inline constexpr std::int64_t kTwoWayHb<float> = 16;
+template <>
+inline constexpr std::int64_t kTwoWayHb<double> = 16;
+template <>
+inline constexpr std::int64_t kTwoWayHb<Hermitian<float>> = 8;
+template <>
+inline constexpr std::int64_t kTwoWayHb<Hermitian<double>> = 8;
+
+template <class T>
+SolveMethod solve_method(std::int64_t n, std::int64_t hb) {
+  if (n * (hb + 1) < kElementsPerThread) return SolveMethod::one_way;
+  if (hb >= kTwoWayHb<T> && n >= 4 * (hb + 1)) return SolveMethod::two_way;
+  return SolveMethod::cyclic_reduction;
+}
+
+// Elements a method needs beside the band and the right-hand sides.
+inline std::int64_t method_workspace(SolveMethod method, std::int64_t n,
+                                     std::int64_t hb, std::int64_t nrhs) {
+  switch (method) {
+    case SolveMethod::one_way:
+      return 0;
+    case SolveMethod::two_way:
+      return sum_elements({detail::twisted_factor_elements(n, hb),
+                           detail::twisted_rhs_elements(n, nrhs)});
+    case SolveMethod::cyclic_reduction:
+      break;
+  }
+  return 2 * n * hb;
 }
 
 // Where a solve keeps its pieces in the workspace, in elements: the band
@@ -125,7 +152,7 @@ struct SolveLayout {
   std::int64_t band = 0;
   std::int64_t rhs = 0;
   std::int64_t solver = 0;
-  bool twisted = false;
+  SolveMethod method = SolveMethod::cyclic_reduction;
   std::int64_t total() const { return sum_elements({band, rhs, solver}); }
 };
 
@@ -137,11 +164,8 @@ SolveLayout solve_layout(std::int32_t n, std::int32_t hb, std::int32_t nrhs,
   l.hb = effective_hb(n, hb);
   if (ldab != l.hb + 1) l.band = std::int64_t(n) * (l.hb + 1);
   if (nrhs > 1 && ldb != n) l.rhs = std::int64_t(n) * nrhs;
-  l.twisted = twisted_chosen<T>(n, l.hb);
-  l.solver = l.twisted ? sum_elements({detail::twisted_factor_elements(
-                                            n, l.hb),
-                                        detail::twisted_rhs_elements(n, nrhs)})
-                       : 2 * std::int64_t(n) * l.hb;
+  l.method = solve_method<T>(n, l.hb);
+  l.solver = method_workspace(l.method, n, l.hb, nrhs);
   return l;
 }
 
@@ -203,13 +227,20 @@ int solve_in(const Entries<T>& e, std::int32_t n, std::int32_t hb,
     w += l.rhs;
   }
   std::int32_t status = 0;
-  if (l.twisted)
-    status = detail::twisted_run(
-        a, n, l.hb, x, nrhs, w, w + detail::twisted_factor_elements(n, l.hb),
-        true, true, solve_team(threads, n, l.hb));
-  else
-    e.solve(a, n, static_cast<std::int32_t>(l.hb), x, nrhs, w,
-            solve_team(threads, n, l.hb), status);
+  switch (l.method) {
+    case SolveMethod::one_way:
+      status = detail::one_way_run(a, n, l.hb, x, nrhs, true, true);
+      break;
+    case SolveMethod::two_way:
+      status = detail::twisted_run(
+          a, n, l.hb, x, nrhs, w, w + detail::twisted_factor_elements(n, l.hb),
+          true, true, solve_team(threads, n, l.hb));
+      break;
+    case SolveMethod::cyclic_reduction:
+      e.solve(a, n, static_cast<std::int32_t>(l.hb), x, nrhs, w,
+              solve_team(threads, n, l.hb), status);
+      break;
+  }
   if (l.rhs > 0 && status == 0) copy_columns(x, n, b, ldb, n, nrhs);
   return status;
 }

@@ -22,7 +22,7 @@ struct FactorHeader {
   std::int64_t block_size;
   std::int64_t band_copy;  // 1: the band follows the couplings
   std::int64_t element_bytes;
-  std::int64_t twisted;  // 1: the two-way factor
+  std::int64_t method;  // SolveMethod
 };
 inline constexpr std::int64_t kFactorMagic = 0x70626E6463726631;  // pbndcrf1
 inline constexpr std::int64_t kFactorHeaderBytes = 64;
@@ -81,14 +81,22 @@ int factor(const Entries<T>& e, std::int32_t n, std::int32_t hb, T* ab,
     copy_band(ab, ldab, a, l.kd + 1, n, l.kd, true);
   }
   std::int32_t block_size = 0, status = 0;
-  const bool twisted = twisted_chosen<T>(n, l.kd);
-  if (twisted) {
-    block_size = n;
-    status = detail::twisted_run<T>(a, n, l.kd, nullptr, 0, w, nullptr, true,
-                                    false, solve_team(threads, n, l.kd));
-  } else {
-    e.factor_cr(a, n, static_cast<std::int32_t>(l.kd), w,
-                solve_team(threads, n, l.kd), block_size, status);
+  const SolveMethod method = solve_method<T>(n, l.kd);
+  switch (method) {
+    case SolveMethod::one_way:
+      block_size = n;
+      status = detail::one_way_run<T>(a, n, l.kd, nullptr, 0, true, false);
+      break;
+    case SolveMethod::two_way:
+      block_size = n;
+      status = detail::twisted_run<T>(a, n, l.kd, nullptr, 0, w, nullptr,
+                                      true, false,
+                                      solve_team(threads, n, l.kd));
+      break;
+    case SolveMethod::cyclic_reduction:
+      e.factor_cr(a, n, static_cast<std::int32_t>(l.kd), w,
+                  solve_team(threads, n, l.kd), block_size, status);
+      break;
   }
   if (l.band > 0) copy_band(a, l.kd + 1, ab, ldab, n, l.kd, false);
   // A failed factor is no factor: its header says so.
@@ -98,7 +106,7 @@ int factor(const Entries<T>& e, std::int32_t n, std::int32_t hb, T* ab,
                        block_size,
                        l.band > 0,
                        sizeof(T),
-                       twisted};
+                       static_cast<std::int64_t>(method)};
   std::memcpy(static_cast<void*>(factor), &h, sizeof h);
   return status;
 }
@@ -123,7 +131,7 @@ int solve_factored(const Entries<T>& e, std::int32_t n, std::int32_t hb,
     if (factor == nullptr || h.magic != kFactorMagic || h.n != n ||
         h.kd != l.kd || h.band_copy != (l.band > 0) ||
         h.element_bytes != std::int64_t(sizeof(T)) || h.block_size < 1 ||
-        h.twisted != twisted_chosen<T>(n, l.kd))
+        h.method != static_cast<std::int64_t>(solve_method<T>(n, l.kd)))
       return -6;
   }
   if (lfactor < l.total()) return -7;
@@ -145,17 +153,25 @@ int solve_factored(const Entries<T>& e, std::int32_t n, std::int32_t hb,
     copy_columns<T>(b, ldb, x, n, n, nrhs);
   }
   std::int32_t status = 0;
-  if (h.twisted) {
-    Workspace<T> reversed(detail::twisted_rhs_elements(n, nrhs));
-    if (!reversed.ok()) return PBAND_OUT_OF_MEMORY;
-    // Solving only reads the factor.
-    detail::twisted_run<T>(const_cast<T*>(a), n, l.kd, x, nrhs,
-                           const_cast<T*>(w), reversed.data(), false, true,
-                           solve_team(threads, n, l.kd));
-  } else {
-    e.solve_factored(a, n, static_cast<std::int32_t>(l.kd), x, nrhs, w,
-                     static_cast<std::int32_t>(h.block_size),
-                     solve_team(threads, n, l.kd), status);
+  // Solving only reads the factor.
+  T* af = const_cast<T*>(a);
+  switch (static_cast<SolveMethod>(h.method)) {
+    case SolveMethod::one_way:
+      detail::one_way_run<T>(af, n, l.kd, x, nrhs, false, true);
+      break;
+    case SolveMethod::two_way: {
+      Workspace<T> reversed(detail::twisted_rhs_elements(n, nrhs));
+      if (!reversed.ok()) return PBAND_OUT_OF_MEMORY;
+      detail::twisted_run<T>(af, n, l.kd, x, nrhs, const_cast<T*>(w),
+                             reversed.data(), false, true,
+                             solve_team(threads, n, l.kd));
+      break;
+    }
+    case SolveMethod::cyclic_reduction:
+      e.solve_factored(a, n, static_cast<std::int32_t>(l.kd), x, nrhs, w,
+                       static_cast<std::int32_t>(h.block_size),
+                       solve_team(threads, n, l.kd), status);
+      break;
   }
   if (copy) copy_columns<T>(x, n, b, ldb, n, nrhs);
   return status;

@@ -68,6 +68,20 @@ void backward_alone(const T* L, std::int64_t n, std::int64_t kd, T* b) {
   backward_row_block(L, b, kd, n, n, 1, n);
 }
 
+// The one-way factor (factor), its solve (solve) or both, on the calling
+// thread: the band routines' order with no team. Status 1 when a pivot
+// fails, else 0.
+template <class T>
+std::int32_t one_way_run(T* A, std::int64_t n, std::int64_t hb, T* B,
+                         std::int64_t nrhs, bool factor, bool solve) {
+  if (factor && !factor_alone(A, n, hb, band_block_width(hb))) return 1;
+  for (std::int64_t q = 0; solve && q < nrhs; ++q) {
+    forward_alone(A, n, hb, B + q * n);
+    backward_alone(A, n, hb, B + q * n);
+  }
+  return 0;
+}
+
 // Everything the threads of one two-way run share. It factors, solves
 // with the factor, or both.
 template <class T>

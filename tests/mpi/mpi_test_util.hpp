@@ -14,6 +14,7 @@
 
 #include "pband/pband.h"
 #include "pband/pband_mpi.h"
+#include "solver/band_solver.hpp"
 
 namespace pband::test {
 
@@ -80,32 +81,37 @@ int mpi_solve(MPI_Comm comm, std::int64_t n, std::int32_t hb, std::int32_t nrhs,
                              c_ptr(b), ldb, threads);
 }
 
-template <class T>
-int library_solve(std::int32_t n, std::int32_t hb, std::int32_t nrhs, T* ab,
-                      std::int32_t ldab, T* b, std::int32_t ldb) {
-  if constexpr (std::is_same_v<T, float>)
-    return pband_solve_s(n, hb, nrhs, ab, ldab, b, ldb, 1);
-  else if constexpr (std::is_same_v<T, double>)
-    return pband_solve_d(n, hb, nrhs, ab, ldab, b, ldb, 1);
-  else if constexpr (std::is_same_v<T, std::complex<float>>)
-    return pband_solve_c(n, hb, nrhs, c_ptr(ab), ldab, c_ptr(b), ldb, 1);
-  else
-    return pband_solve_z(n, hb, nrhs, c_ptr(ab), ldab, c_ptr(b), ldb, 1);
-}
-
-// From these widths pband_solve_* solves in two-way natural order
-// (docs/api.md); the distributed solve keeps cyclic reduction, whose
-// one-process bits are its own on MPI_COMM_SELF.
-template <class T>
-constexpr std::int32_t kTwoWayHb = std::is_floating_point_v<T> ? 16 : 12;
-
-// The one-process solve the distributed one must equal.
+// The threaded cyclic-reduction solve, which the distributed one mirrors
+// (pband_solve_* takes natural order for small systems and wide bands).
+// ab: stride ldab >= hb + 1; b: columns ldb >= n apart.
 template <class T>
 int one_process_solve(std::int32_t n, std::int32_t hb, std::int32_t nrhs, T* ab,
                       std::int32_t ldab, T* b, std::int32_t ldb) {
-  if (hb >= kTwoWayHb<T> && n >= 4 * (hb + 1))
-    return mpi_solve<T>(MPI_COMM_SELF, n, hb, nrhs, 0, n, ab, ldab, b, ldb, 1);
-  return library_solve<T>(n, hb, nrhs, ab, ldab, b, ldb);
+  if (n == 0) return 0;
+  const std::int32_t kd = std::min(hb, n - 1);
+  std::vector<T> a(std::size_t(n) * (kd + 1)), x(std::size_t(n) * nrhs);
+  for (std::int64_t j = 0; j < n; ++j)
+    for (std::int64_t i = 0; i <= std::min<std::int64_t>(kd, n - 1 - j); ++i)
+      a[std::size_t(j * (kd + 1) + i)] = ab[j * ldab + i];
+  for (std::int64_t q = 0; q < nrhs; ++q)
+    std::copy_n(b + q * ldb, n, x.begin() + q * n);
+  std::vector<T> w(std::size_t(2) * n * kd + 1);
+  std::int32_t status = 0;
+  if constexpr (std::is_same_v<T, float>)
+    pband::solve_band_system_library_r4(a.data(), n, kd, x.data(), nrhs,
+                                        w.data(), 1, status);
+  else if constexpr (std::is_same_v<T, double>)
+    pband::solve_band_system_library_r8(a.data(), n, kd, x.data(), nrhs,
+                                        w.data(), 1, status);
+  else if constexpr (std::is_same_v<T, std::complex<float>>)
+    pband::solve_band_system_library_c8(a.data(), n, kd, x.data(), nrhs,
+                                        w.data(), 1, status);
+  else
+    pband::solve_band_system_library_c16(a.data(), n, kd, x.data(), nrhs,
+                                         w.data(), 1, status);
+  for (std::int64_t q = 0; q < nrhs; ++q)
+    std::copy_n(x.begin() + q * n, n, b + q * ldb);
+  return status;
 }
 
 #define PBAND_MPI_TEST_BY_TYPE(call, ...)                    \

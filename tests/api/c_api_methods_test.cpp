@@ -1,7 +1,8 @@
-// The two-way natural-order solve the C interface takes for wide bands:
-// against LAPACK around the width where it starts and the smallest n it
-// takes, the same bits on every team and through the stored factor, and a
-// matrix whose halves are positive definite while the whole is not.
+// The natural orders the C interface takes for small systems and wide
+// bands: against LAPACK around the bounds where they start, the same bits
+// on every team, and a matrix whose halves are positive definite while the
+// whole is not.
+#include <algorithm>
 #include <tuple>
 
 #include "tests/api/c_api_support.hpp"
@@ -15,15 +16,18 @@ template <class T>
 constexpr std::int32_t kTwoWayHb = !IsComplex<T>::value ? 16 : 12;
 
 template <class T>
-class TwoWayTest : public ::testing::Test {};
-TYPED_TEST_SUITE(TwoWayTest, ElementTypes);
+class MethodsTest : public ::testing::Test {};
+TYPED_TEST_SUITE(MethodsTest, ElementTypes);
 
-TYPED_TEST(TwoWayTest, SolvesAsLapackOnEveryTeam) {
+TYPED_TEST(MethodsTest, SolvesAsLapackOnEveryTeam) {
   using T = TypeParam;
   const std::int32_t w = kTwoWayHb<T>;
-  for (std::int32_t hb : {w - 1, w, w + 3, 2 * w}) {
-    const std::int32_t least = 4 * (hb + 1);
-    for (std::int32_t n : {least - 1, least, least + 1, 1001, 1002}) {
+  for (std::int32_t hb : {w - 1, w, w + 3, 2 * w, 100}) {
+    // The least n for the two-way order: room for the seam, and past the
+    // one-way bound.
+    const std::int32_t least =
+        std::max(4 * (hb + 1), ((1 << 15) + hb) / (hb + 1));
+    for (std::int32_t n : {least - 1, least, least + 1, least + 1001}) {
       const auto [nrhs, ab_pad, b_pad] =
           n % 2 == 0 ? std::tuple{3, 2, 3} : std::tuple{1, 0, 0};
       SCOPED_TRACE(::testing::Message() << "n " << n << " hb " << hb);
@@ -44,12 +48,33 @@ TYPED_TEST(TwoWayTest, SolvesAsLapackOnEveryTeam) {
   }
 }
 
+// Either side of the bound below which a system is solved in natural
+// order on the calling thread, against LAPACK and on every team.
+TYPED_TEST(MethodsTest, EitherSideOfTheOneWayBound) {
+  using T = TypeParam;
+  for (std::int32_t hb : {1, 4}) {
+    const std::int32_t bound = (1 << 15) / (hb + 1);
+    for (std::int32_t n : {bound, bound + 1}) {
+      SCOPED_TRACE(::testing::Message() << "n " << n << " hb " << hb);
+      CSystem<T> s = c_system<T>(n, hb, 2, 1, 0, n);
+      ASSERT_EQ(c_solve(s, 1), 0);
+      std::vector<T> ref = s.b;
+      ASSERT_EQ(lapack_solve(s.a, n, hb, ref, 2), 0);
+      const double eps = std::numeric_limits<Real<T>>::epsilon();
+      EXPECT_LT(max_abs_diff(s.x(), ref), 1e3 * eps * max_abs(ref));
+      CSystem<T> t = c_system<T>(n, hb, 2, 1, 0, n);
+      ASSERT_EQ(c_solve(t, 2), 0);
+      EXPECT_TRUE(same_bits(t.x(), s.x()));
+    }
+  }
+}
+
 // Identity halves joined across the split by a coupling of 1: each half
 // factors, the whole is singular (a zero pivot, which fails the complex
 // symmetric test too), and only the seam can tell.
-TYPED_TEST(TwoWayTest, IndefiniteSeamFails) {
+TYPED_TEST(MethodsTest, IndefiniteSeamFails) {
   using T = TypeParam;
-  const std::int32_t hb = kTwoWayHb<T>, n = 8 * (hb + 1), split = n / 2;
+  const std::int32_t hb = kTwoWayHb<T>, n = 4096, split = n / 2;
   for (std::int32_t reach : {1, hb}) {
     SCOPED_TRACE(::testing::Message() << "coupling " << reach << " apart");
     CSystem<T> s = c_system<T>(n, hb, 1, 0, 0, 3);
