@@ -246,6 +246,12 @@ void twisted_seam_solve(TwistedRun<T>& r) {
 
 template <class T>
 void twisted_worker(TwistedRun<T>& r) {
+  // The launcher holds the mutex until it knows the team and has armed the
+  // first phase end: no thread may arrive there before.
+  if (r.team.mutex != 0) {
+    mutex_lock(r.team.mutex);
+    mutex_unlock(r.team.mutex);
+  }
   for (int half; (half = r.claims[0].fetch_add(1)) < 2;)
     twisted_forward(r, half);
   end_phase(r.team, 1, [&] {
