@@ -3,11 +3,13 @@
 // Private: included only by the per-type sources of the library.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 
 #include "bandlib/band_library.hpp"
 #include "bandlib/band_sweeps.hpp"
+#include "bandlib/band_tuning.hpp"
 #include "kernels/element_traits.hpp"
 #include "runtime/team.hpp"
 #include "runtime/workers.hpp"
@@ -43,6 +45,15 @@ inline std::int32_t check_arguments(const void* A, std::int32_t n,
   return 0;
 }
 
+// The team a phase of block width nb can feed, from the one asked for (0
+// or less: the current team size): more threads would only wait at the
+// barriers, and the bits never depend on the team.
+inline std::int32_t fed_team(std::int32_t team, std::int64_t useful) {
+  if (team <= 0) get_team_size(team);
+  return static_cast<std::int32_t>(
+      std::clamp<std::int64_t>(useful, 1, std::max<std::int32_t>(team, 1)));
+}
+
 template <class T>
 void band_factor_solve(
     T* A, std::int32_t n, std::int32_t hb, T* B, std::int32_t block_width,
@@ -63,7 +74,10 @@ void band_factor_solve(
                   s.backward_pivot, s.backward_next, threshold,
                   s.failure_flags);
   };
-  run_team(s.team, team, go, [&] {
+  const std::int64_t useful =
+      std::max(band_factor_useful_team(hb, block_width),
+               band_substitute_useful_team(hb, 2 * std::int64_t(block_width)));
+  run_team(s.team, fed_team(team, useful), go, [&] {
     worker(A, n, hb, B, block_width, s.team.mutex, s.team.slots, s.team.size,
            s.forward_pivot, s.forward_next, s.backward_pivot, s.backward_next,
            threshold, s.failure_flags);
@@ -89,10 +103,13 @@ void band_substitute(
                   s.team.slots, s.team.size, s.forward_pivot, s.forward_next,
                   s.backward_pivot, s.backward_next);
   };
-  run_team(s.team, team, go, [&] {
-    worker(A, n, hb, B, block_width, s.team.mutex, s.team.slots, s.team.size,
-           s.forward_pivot, s.forward_next, s.backward_pivot, s.backward_next);
-  });
+  run_team(s.team,
+           fed_team(team, band_substitute_useful_team(hb, block_width)), go,
+           [&] {
+             worker(A, n, hb, B, block_width, s.team.mutex, s.team.slots,
+                    s.team.size, s.forward_pivot, s.forward_next,
+                    s.backward_pivot, s.backward_next);
+           });
   status = 0;
 }
 
@@ -114,10 +131,12 @@ void band_factor(T* A, std::int32_t n, std::int32_t hb,
                   s.team.size, s.forward_pivot, s.forward_next, threshold,
                   s.failure_flags);
   };
-  run_team(s.team, team, go, [&] {
-    worker(A, n, hb, block_width, s.team.mutex, s.team.slots, s.team.size,
-           s.forward_pivot, s.forward_next, threshold, s.failure_flags);
-  });
+  run_team(s.team, fed_team(team, band_factor_useful_team(hb, block_width)),
+           go, [&] {
+             worker(A, n, hb, block_width, s.team.mutex, s.team.slots,
+                    s.team.size, s.forward_pivot, s.forward_next, threshold,
+                    s.failure_flags);
+           });
   status = failed_status(s);
 }
 
