@@ -11,8 +11,9 @@
 namespace pband::api {
 
 // The factor array: a header that names the system it belongs to, the
-// solver's couplings (2·n·kd elements; a two-way factor keeps its bottom
-// half and seam there, which fit once n ≥ 4·(kd + 1)), then, when the caller's band has
+// method's own part (cyclic reduction's couplings, 2·n·kd elements; the
+// two-way factor's reversed bottom half and seam; nothing for one way),
+// then, when the caller's band has
 // another leading dimension than kd + 1, the factored band itself, so
 // that every solve reads it as the kernels want it.
 struct FactorHeader {
@@ -44,7 +45,7 @@ FactorLayout<T> factor_layout(std::int32_t n, std::int32_t hb,
   if (n == 0) return l;
   l.kd = effective_hb(n, hb);
   l.header = kFactorHeaderBytes / std::int64_t(sizeof(T));
-  l.couplings = 2 * std::int64_t(n) * l.kd;
+  l.couplings = method_workspace(solve_method<T>(n, l.kd), n, l.kd, 0);
   if (ldab != l.kd + 1) l.band = std::int64_t(n) * (l.kd + 1);
   return l;
 }

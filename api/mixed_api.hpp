@@ -28,13 +28,6 @@ struct MixedEntries {
 inline constexpr std::int32_t kMixedOverflow = -2;
 inline constexpr std::int32_t kMixedFactorFailed = -3;
 inline constexpr std::int32_t kMixedItermax = 30;
-// From this half bandwidth the lower precision factors and solves in
-// natural order (the band library): there cyclic reduction's spikes cost
-// more than its parallelism gains on a few cores (single precision,
-// n = 10^6: 0.5× dpbsv in natural order, 1.0–1.5× by cyclic reduction
-// at hb 32 and 64). Both give the same bits for every team.
-inline constexpr std::int64_t kMixedNaturalHb = 16;
-
 // Converts n rows of nrhs columns to the lower type; false when a part
 // lies beyond the lower type's range (NaN passes, as in LAPACK's ?lag2s).
 template <class H, class L>
@@ -115,8 +108,9 @@ int refine_mixed(const MixedEntries<H, L>& e, std::int32_t n, std::int32_t hb,
                  std::int32_t threads) {
   const auto kd = static_cast<std::int32_t>(effective_hb(n, hb));
   const std::int32_t ld = kd + 1;
-  const bool natural = kd >= kMixedNaturalHb;
-  const std::int64_t lfactor = natural ? 0 : factor_workspace<L>(n, kd, ld);
+  // The stored factor's method rule picks natural order where cyclic
+  // reduction's spikes cost more than its parallelism gains.
+  const std::int64_t lfactor = factor_workspace<L>(n, kd, ld);
   const std::int64_t cells = std::int64_t(n) * nrhs;
   Workspace<L> band(std::int64_t(n) * ld), fac(lfactor), low(cells);
   Workspace<H> r(cells);
@@ -131,18 +125,15 @@ int refine_mixed(const MixedEntries<H, L>& e, std::int32_t n, std::int32_t hb,
   *iter = kMixedOverflow;
   if (!narrow(b, ldb, low.data(), n, nrhs)) return 1;
   if (!narrow_band(ab, ldab, band.data(), n, kd)) return 1;
-  const int status = natural ? cholesky(e.low, n, kd, band.data(), ld, threads)
-                             : factor(e.low, n, kd, band.data(), ld, fac.data(),
-                                      lfactor, threads);
+  const int status =
+      factor(e.low, n, kd, band.data(), ld, fac.data(), lfactor, threads);
   if (status == PBAND_OUT_OF_MEMORY) return status;
   *iter = kMixedFactorFailed;
   if (status != 0) return 1;
   for (std::int32_t step = 0; step <= kMixedItermax; ++step) {
-    const int solved =
-        natural ? cholesky_solve(e.low, n, kd, nrhs, band.data(), ld,
-                                 low.data(), n, threads)
-                : solve_factored(e.low, n, kd, nrhs, band.data(), ld,
-                                 fac.data(), lfactor, low.data(), n, threads);
+    const int solved = solve_factored(e.low, n, kd, nrhs, band.data(), ld,
+                                      fac.data(), lfactor, low.data(), n,
+                                      threads);
     if (solved != 0) return solved;
     // The first solve gives x; later ones its correction.
     for (std::int64_t q = 0; q < nrhs; ++q)
