@@ -1,6 +1,7 @@
 # Plots of the speed comparison from the data files pband_compare writes:
 # time against team size (teams.png), time against half bandwidth for each
-# size (sweep_hb.png), time relative to reference spbsv (sweep_ratio.png)
+# size (sweep_hb.png; sweep_hb_double.png), time relative to reference
+# LAPACK (sweep_ratio.png; sweep_ratio_double.png)
 # and the band library's block width (nb.png).
 #   gnuplot -e "outdir='bench/out'" scripts/plot.gp
 if (!exists("outdir")) outdir = "bench/out"
@@ -50,10 +51,15 @@ if (exists_file(f)) {
   set datafile nocolumnheaders
 }
 
-# --- time against half bandwidth, one panel per size --------------------------
-f = outdir."/sweep.dat"
+# --- time against half bandwidth, one panel per size, float then double ----
+do for [prec in "float double"] {
+single = prec eq "float"
+f = outdir.(single ? "/sweep.dat" : "/sweep_double.dat")
+sfx = single ? "" : "_double"
+call_name = single ? "pband_solve_s" : "pband_solve_d"
+ref_name = single ? "spbsv" : "dpbsv"
 if (exists_file(f)) {
-  set output outdir."/sweep_hb.png"
+  set output outdir."/sweep_hb".sfx.".png"
   set terminal pngcairo size 1400,1000 font "DejaVu Sans,11" noenhanced
   stats f using 1 nooutput
   blocks = STATS_blocks
@@ -63,7 +69,7 @@ if (exists_file(f)) {
     sizes = sizes . sprintf(" %d", STATS_max)
   }
   set multiplot layout 2,2 title \
-    "solve_band_system_r4 against spbsv, benchmark-type matrix: " . \
+    call_name." against ".ref_name.", benchmark-type matrix: " . \
     "median time per solve"
   set logscale xy
   set logscale x 2
@@ -78,16 +84,17 @@ if (exists_file(f)) {
          f index i using 2:(ms($6)) with linespoints lw 2 pt 9 \
            title "ours, T = all", \
          f index i using 2:(ms($3)) with linespoints lw 2 pt 5 dt 2 \
-           title "spbsv reference LAPACK", \
+           title ref_name." reference LAPACK", \
          f index i using 2:(ms($4)) with linespoints lw 2 pt 4 dt 3 \
-           title "spbsv OpenBLAS (1 thread)"
+           title ref_name." OpenBLAS (1 thread)"
   }
   unset multiplot
 
-  set output outdir."/sweep_ratio.png"
+  set output outdir."/sweep_ratio".sfx.".png"
   set terminal pngcairo size 1000,650 font "DejaVu Sans,11" noenhanced
-  set title "Time relative to reference spbsv (below 1 = faster than LAPACK)"
-  set ylabel "time / reference spbsv time (log scale)"
+  set title call_name.": time relative to reference ".ref_name. \
+    " (below 1 = faster than LAPACK)"
+  set ylabel "time / reference ".ref_name." time (log scale)"
   set key outside right top box opaque
   # one colour per size; solid T = 1, dashed T = all
   plot for [i = 0:blocks - 1] f index i using 2:($5 / $3) \
@@ -98,6 +105,8 @@ if (exists_file(f)) {
          title "n = ".word(sizes, i + 1).", T = all", \
        1 with lines lc "black" lw 1 notitle
   unset logscale
+  unset title
+}
 }
 
 # --- band library block width -------------------------------------------------

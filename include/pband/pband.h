@@ -65,9 +65,12 @@ typedef struct pband_complex_double_pair {
 extern "C" {
 #endif
 
-/* Solves A·X = B by block cyclic reduction on a team of `threads`
- * threads (0 or less: every processor the process may run on; at most
- * 32). B is overwritten by X. ab is scratch when ldab = hb + 1 and
+/* Solves A·X = B on a team of `threads` threads (0 or less: every
+ * processor the process may run on; at most 32): by block cyclic
+ * reduction, or in natural order for small systems (on the calling
+ * thread) and wide bands (the halves from both ends, on two threads). The
+ * method follows n, hb and the element type, never the team, so neither
+ * do the bits. B is overwritten by X. ab is scratch when ldab = hb + 1 and
  * hb < n: its band rows, and the positions of rows beyond n in the last
  * hb columns, may be overwritten. Otherwise the library works on a copy
  * and leaves ab as it was. Padding rows are never touched. Status > 0 is

@@ -1,4 +1,4 @@
-/* pband: the stored cyclic-reduction factor and the accuracy tools of the
+/* pband: the stored factor and the accuracy tools of the
  * C interface (conventions, element types and status codes as in
  * <pband/pband.h>, which includes this header). */
 #ifndef PBAND_PBAND_ACCURACY_H
@@ -12,9 +12,9 @@
 extern "C" {
 #endif
 
-/* A stored cyclic-reduction factor, for many solves with one matrix.
- * pband_factor_* factors A on a team of `threads` threads, as
- * pband_solve_* would, and keeps what later solves need in the caller's
+/* A stored factor, for many solves with one matrix, by the method
+ * pband_solve_* takes for the system. pband_factor_* factors A on a team
+ * of `threads` threads, as pband_solve_* would, and keeps what later solves need in the caller's
  * array `factor` of lfactor elements (pband_factor_workspace_* gives
  * lfactor; it also names the system, so that a factor of another one is
  * refused). ab is overwritten by the factored band (padding rows and rows
@@ -44,7 +44,8 @@ PBAND_API int pband_factor_z(int32_t n, int32_t hb, pband_complex_double* ab,
  * bits of pband_solve_* of the same system on the factor's team, whatever
  * team solves. ab and factor are only read. Status 0; -i for argument i
  * (-6: not a factor of this system), nothing touched;
- * PBAND_OUT_OF_MEMORY (a copy of B when nrhs > 1 and ldb > n).
+ * PBAND_OUT_OF_MEMORY (a copy of B when nrhs > 1 and ldb > n, or of
+ * B's second half for a two-way factor).
  * Arguments: 1 n, 2 hb, 3 nrhs, 4 ab, 5 ldab, 6 factor, 7 lfactor, 8 b,
  * 9 ldb, 10 threads. */
 PBAND_API int pband_solve_factored_s(int32_t n, int32_t hb, int32_t nrhs,

@@ -17,8 +17,11 @@
  * less: every processor the rank may run on).
  *
  * The solution has the same bits for every number of ranks, every split
- * and every team, and those of pband_solve_* on one process for the same
- * system. No rank's floating-point result is ever summed with another's.
+ * and every team: those of block cyclic reduction on one process, which
+ * pband_solve_* takes for the same system unless it is small
+ * (n·(hb + 1) < 2^15) or its band wide (hb ≥ 16 real, 12 complex), where
+ * natural order is faster on one machine. No rank's floating-point result
+ * is ever summed with another's.
  *
  * Every call is collective over comm and returns the same status on every
  * rank: 0 success; 1 a pivot failed on some rank (real: not positive;
@@ -88,7 +91,7 @@ PBAND_API int pband_mpi_solve_z(MPI_Comm comm, int64_t n, int32_t hb,
  * 9 lfactor, 10 threads.
  * pband_mpi_solve_factored_* solves A·X = B with it, any number of times,
  * on any team: each rank's B piece becomes its rows of X, with the bits
- * of pband_mpi_solve_* (and so of pband_solve_*). factor is only read.
+ * of pband_mpi_solve_*. factor is only read.
  * Status 0, −i (−7: not this rank's share of a factor of this system),
  * PBAND_OUT_OF_MEMORY or PBAND_MPI_ERROR as the solve's. Arguments:
  * 1 comm, 2 n, 3 hb, 4 nrhs, 5 first, 6 count, 7 factor, 8 lfactor, 9 b,
