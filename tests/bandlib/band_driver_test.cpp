@@ -281,5 +281,23 @@ TEST(BandTuning, BlockWidthsAndTeamsAreTheLibrarysChoice) {
   EXPECT_EQ(band_substitute_threads(0, 20, 16), 2);
 }
 
+// A team the block width cannot feed starts no thread; one it can, does.
+TEST(BandTuning, TeamsStartOnlyTheThreadsAPhaseFeeds) {
+  auto threads_asked = [](std::int32_t hb, std::int32_t nb) {
+    const std::int32_t n = 3000;
+    std::vector<double> a = random_band_matrix<double>(n, hb, 9);
+    std::vector<double> b(n, 1.0);
+    std::int32_t status = -1;
+    const std::int64_t before = pband::testing::os_thread_requests();
+    band_factor_team_r8(a.data(), n, hb, nb, 4, status);
+    EXPECT_EQ(status, 0);
+    band_substitute_team_r8(a.data(), n, hb, b.data(), nb, 4, status);
+    EXPECT_EQ(status, 0);
+    return pband::testing::os_thread_requests() - before;
+  };
+  EXPECT_EQ(threads_asked(8, 4096), 0);
+  EXPECT_GT(threads_asked(64, 4), 0);
+}
+
 }  // namespace
 }  // namespace pband::test
