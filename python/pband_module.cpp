@@ -22,6 +22,53 @@ namespace {
 
 using namespace pband_py;
 
+// Rows of a C-ordered band written into a Fortran-ordered one, a block of
+// columns at a time so that the columns written stay in cache.
+template <class E>
+void transpose_rows(const E* from, E* to, std::int64_t rows,
+                    std::int64_t cols) {
+  constexpr std::int64_t kBlock = 512;
+  for (std::int64_t j0 = 0; j0 < cols; j0 += kBlock) {
+    const std::int64_t j1 = std::min(cols, j0 + kBlock);
+    for (std::int64_t r = 0; r < rows; ++r) {
+      const E* row = from + r * cols;
+      for (std::int64_t j = j0; j < j1; ++j) to[j * rows + r] = row[j];
+    }
+  }
+}
+
+// to[...] = from for a C-ordered `from` and a Fortran-ordered `to` of the
+// same shape and element type: NumPy's copy between the two orders steps
+// through memory element by element, several times slower for a band's
+// few long rows.
+void fortran_copy(py::array from, py::array to) {
+  std::int32_t rows = 0, cols = 0;
+  const Type t = element_type(to, "target", true, rows, cols);
+  if (from.ndim() != 2 || !(from.flags() & py::array::c_style) ||
+      from.shape(0) != rows || from.shape(1) != cols ||
+      type_of(from, "source") != t)
+    throw py::value_error(
+        "source: a C-ordered array of the target's shape and type is needed");
+  const void* src = from.data();
+  void* dst = to.mutable_data();
+  py::gil_scoped_release unlocked;
+  struct Pair {
+    double re, im;
+  };
+  switch (t) {
+    case Type::s:
+      return transpose_rows(static_cast<const float*>(src),
+                            static_cast<float*>(dst), rows, cols);
+    case Type::d:
+    case Type::c:
+      return transpose_rows(static_cast<const double*>(src),
+                            static_cast<double*>(dst), rows, cols);
+    case Type::z:
+      return transpose_rows(static_cast<const Pair*>(src),
+                            static_cast<Pair*>(dst), rows, cols);
+  }
+}
+
 // Factor-and-solve by cyclic reduction; returns the C status. Complex
 // bands are Hermitian when `hermitian`, else complex symmetric; a real
 // band is both.
@@ -198,5 +245,6 @@ PYBIND11_MODULE(_pband, m) {
   m.def("solve_batch", &solve_batch, py::arg("ab"), py::arg("b"),
         py::arg("threads"), py::arg("hermitian") = false);
   m.def("status_message", &pband_status_message, py::arg("status"));
+  m.def("fortran_copy", &fortran_copy, py::arg("source"), py::arg("target"));
   m.def("version", &pband_version);
 }

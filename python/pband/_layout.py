@@ -4,6 +4,8 @@ compiled core takes, for one system or a stack of them."""
 
 import numpy as np
 
+from . import _pband
+
 # Result types as scipy.linalg ranks its arguments for LAPACK: the
 # highest score wins, float64 with complex64 gives complex128, and an
 # unknown type is computed in float64.
@@ -66,6 +68,11 @@ def lower_form(a, dtype, lower, overwrite, hermitian=False):
     if lower:
         if overwrite and usable(a, dtype):
             return a
+        if (a.ndim == 2 and a.dtype == dtype and a.flags.c_contiguous
+                and a.shape[0] > 1 and a.dtype.isnative):
+            low = np.empty(a.shape, dtype=dtype, order="F")
+            _pband.fortran_copy(a, low)
+            return low
         return np.array(a, dtype=dtype, order="F", copy=True)
     rows, n = a.shape
     low = np.zeros((rows, n), dtype=dtype, order="F")
