@@ -97,9 +97,8 @@ inline std::int64_t sum_elements(std::initializer_list<std::int64_t> parts) {
 
 // How the library solves, from n, hb and the element type alone, so the
 // bits never depend on the team (the measurements are in docs/api.md):
-// - a system of fewer than kElementsPerThread band elements in natural
-//   order on the calling thread: no spikes to form, no team to start
-//   (double, one thread: 0.55–0.95 of cyclic reduction's time);
+// - a small system (fewer than one_way_elements band elements) in natural
+//   order on the calling thread: no spikes to form, no team to start;
 // - from hb = kTwoWayHb on, with n large enough for the seam, in two-way
 //   natural order, less than half of cyclic reduction's arithmetic at
 //   those widths and still two threads;
@@ -121,9 +120,17 @@ inline constexpr std::int64_t kTwoWayHb<Hermitian<float>> = 8;
 template <>
 inline constexpr std::int64_t kTwoWayHb<Hermitian<double>> = 8;
 
+// Band elements below which natural order on one thread beats cyclic
+// reduction on two: 2^15, and 2^16 from hb 8 on, where a column's work
+// hides its chain of root and division (float and double, 2 cores:
+// 0.37–0.98 of cyclic reduction's time below these bounds).
+inline std::int64_t one_way_elements(std::int64_t hb) {
+  return hb >= 8 ? std::int64_t(1) << 16 : std::int64_t(1) << 15;
+}
+
 template <class T>
 SolveMethod solve_method(std::int64_t n, std::int64_t hb) {
-  if (n * (hb + 1) < kElementsPerThread) return SolveMethod::one_way;
+  if (n * (hb + 1) < one_way_elements(hb)) return SolveMethod::one_way;
   if (hb >= kTwoWayHb<T> && n >= 4 * (hb + 1)) return SolveMethod::two_way;
   return SolveMethod::cyclic_reduction;
 }

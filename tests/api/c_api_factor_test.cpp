@@ -37,7 +37,7 @@ TYPED_TEST(CApiFactor, SameBitsAsOneSolve) {
        {Case{1000, 8, 1, 0, 0}, Case{777, 3, 3, 2, 5}, Case{500, 17, 2, 0, 0},
         Case{5, 9, 2, 1, 1}, Case{2000, 2, 1, 3, 0},
         // large enough for cyclic reduction, and for the two-way order
-        Case{6000, 8, 2, 0, 1}, Case{3000, 20, 3, 1, 2}}) {
+        Case{9000, 8, 2, 0, 1}, Case{4000, 20, 3, 1, 2}}) {
     for (std::int32_t threads : {1, 2}) {
       SCOPED_TRACE(::testing::Message()
                    << "n " << c.n << " hb " << c.hb << " nrhs " << c.nrhs

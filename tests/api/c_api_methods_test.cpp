@@ -26,7 +26,7 @@ TYPED_TEST(MethodsTest, SolvesAsLapackOnEveryTeam) {
     // The least n for the two-way order: room for the seam, and past the
     // one-way bound.
     const std::int32_t least =
-        std::max(4 * (hb + 1), ((1 << 15) + hb) / (hb + 1));
+        std::max(4 * (hb + 1), ((1 << 16) + hb) / (hb + 1));
     for (std::int32_t n : {least - 1, least, least + 1, least + 1001}) {
       const auto [nrhs, ab_pad, b_pad] =
           n % 2 == 0 ? std::tuple{3, 2, 3} : std::tuple{1, 0, 0};
@@ -49,12 +49,15 @@ TYPED_TEST(MethodsTest, SolvesAsLapackOnEveryTeam) {
 }
 
 // Either side of the bound below which a system is solved in natural
-// order on the calling thread, against LAPACK and on every team.
+// order on the calling thread (which needs no workspace), against LAPACK
+// and on every team.
 TYPED_TEST(MethodsTest, EitherSideOfTheOneWayBound) {
   using T = TypeParam;
-  for (std::int32_t hb : {1, 4}) {
-    const std::int32_t bound = (1 << 15) / (hb + 1);
-    for (std::int32_t n : {bound, bound + 1}) {
+  for (std::int32_t hb : {1, 4, 8}) {
+    const std::int32_t below = ((hb >= 8 ? 1 << 16 : 1 << 15) - 1) / (hb + 1);
+    for (std::int32_t n : {below, below + 1}) {
+      EXPECT_EQ(CApi<T>::workspace(n, hb, 1, hb + 1, n) == 0, n == below)
+          << "n " << n << " hb " << hb;
       SCOPED_TRACE(::testing::Message() << "n " << n << " hb " << hb);
       CSystem<T> s = c_system<T>(n, hb, 2, 1, 0, n);
       ASSERT_EQ(c_solve(s, 1), 0);
