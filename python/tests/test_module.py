@@ -138,3 +138,23 @@ def test_forked_child_solves():
             os._exit(code)
     _, status = os.waitpid(pid, 0)
     assert os.waitstatus_to_exitcode(status) == 0
+
+
+@pytest.mark.parametrize("dtype", ["float32", "float64", "complex64",
+                                   "complex128"])
+def test_fortran_copy_transposes_and_refuses_mismatches(dtype):
+    from pband import _pband
+    rng = np.random.default_rng(5)
+    src = rng.standard_normal((3, 1500)).astype(dtype)
+    dst = np.empty(src.shape, dtype=dtype, order="F")
+    _pband.fortran_copy(src, dst)
+    assert np.array_equal(dst, src)
+    with pytest.raises(ValueError):  # Fortran-ordered source
+        _pband.fortran_copy(np.asfortranarray(src), dst)
+    with pytest.raises(ValueError):  # another shape
+        _pband.fortran_copy(src[:, :-1].copy(), dst)
+    other = "complex128" if dtype != "complex128" else "complex64"
+    with pytest.raises(ValueError):  # another element type
+        _pband.fortran_copy(src.astype(other), dst)
+    with pytest.raises(ValueError):  # C-ordered target
+        _pband.fortran_copy(src, np.empty_like(src, order="C"))
