@@ -152,8 +152,7 @@ inline std::int64_t method_workspace(SolveMethod method, std::int64_t n,
 
 // Where a solve keeps its pieces in the workspace, in elements: the band
 // copy (when ldab is not hb + 1), the right-hand side copy (when several
-// columns are not n apart), then the solver's: 2·n·hb for cyclic
-// reduction, the reversed bottom half for the two-way solve.
+// columns are not n apart), then the method's (method_workspace).
 struct SolveLayout {
   std::int64_t hb = 0;
   std::int64_t band = 0;
