@@ -18,6 +18,7 @@
 #include "bandlib/band_row_blocks.hpp"
 #include "bandlib/band_tuning.hpp"
 #include "kernels/element_traits.hpp"
+#include "kernels/subnormals.hpp"
 #include "runtime/team.hpp"
 #include "runtime/workers.hpp"
 
@@ -74,6 +75,8 @@ void backward_alone(const T* L, std::int64_t n, std::int64_t kd, T* b) {
 template <class T>
 std::int32_t one_way_run(T* A, std::int64_t n, std::int64_t hb, T* B,
                          std::int64_t nrhs, bool factor, bool solve) {
+  // As every solve of the library's calls.
+  const FlushSubnormals flush(true);
   if (factor && !factor_alone(A, n, hb, band_block_width(hb))) return 1;
   for (std::int64_t q = 0; solve && q < nrhs; ++q) {
     forward_alone(A, n, hb, B + q * n);
@@ -246,6 +249,7 @@ void twisted_seam_solve(TwistedRun<T>& r) {
 
 template <class T>
 void twisted_worker(TwistedRun<T>& r) {
+  const FlushSubnormals flush(true);
   // The launcher holds the mutex until it knows the team and has armed the
   // first phase end: no thread may arrive there before.
   if (r.team.mutex != 0) {

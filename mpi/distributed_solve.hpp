@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "mpi/block_layout.hpp"
+#include "kernels/subnormals.hpp"
 #include "mpi/exchange.hpp"
 #include "pband/pband_mpi.h"
 #include "runtime/team.hpp"
@@ -39,6 +40,8 @@ struct PhaseRun {
 
 template <class T>
 void phase_worker(PhaseRun<T>& run) {
+  // As the one-process library solve this mirrors.
+  const FlushSubnormals flush(true);
   const GlobalArrays<T>& ga = *run.arrays;
   const Geometry& g = ga.g;
   const Phase& ph = *run.phase;

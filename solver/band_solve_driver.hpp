@@ -73,8 +73,9 @@ std::int32_t run_solve(SolveControl<T>& control, std::int32_t team) {
 // MAX_TEAM_SIZE; 0 or less: the current team size); see band_solver.hpp
 // for the arguments and the status values. `block_size`, when given,
 // receives the columns per block of the cut (the factor's, for later
-// solves of the same factor). `library_cut`: the block base of the
-// library's calls, which does not depend on the team.
+// solves of the same factor). `library_cut`: the library's calls, whose
+// block base does not depend on the team and whose subnormal results are
+// flushed.
 template <class T>
 void solve_band_system(T* A, std::int32_t n, std::int32_t hb, T* B,
                        std::int32_t nrhs, T* W, std::int32_t team_size,
@@ -96,6 +97,7 @@ void solve_band_system(T* A, std::int32_t n, std::int32_t hb, T* B,
     block_base = select_solver_tuning_real();
   SolveControl<T> control;
   control.set_system(A, n, hb, B, nrhs, W);
+  control.flush_subnormals = library_cut;
   control.start_levels(band_block_size(block_base, n, hb));
   if (block_size != nullptr) *block_size = control.block_size;
   status = run_solve(control, running_team(team_size));
@@ -117,6 +119,7 @@ void solve_band_system_factored(const T* A, std::int32_t n, std::int32_t hb,
   // A and W are never written in this mode.
   control.set_system(const_cast<T*>(A), n, hb, B, nrhs, const_cast<T*>(W));
   control.rhs_only = true;
+  control.flush_subnormals = true;
   control.start_levels(std::min(block_size, std::max(n, 1)));
   status = run_solve(control, running_team(team_size));
 }

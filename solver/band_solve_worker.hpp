@@ -14,6 +14,7 @@
 #include "solver/band_solver.hpp"
 #endif
 #include "kernels/isa.hpp"
+#include "kernels/subnormals.hpp"
 #include "solver/band_arrays.hpp"
 #include "solver/forms/choice.hpp"
 #include "solver/forms/scratch.hpp"
@@ -39,6 +40,7 @@ inline PhaseClocks& phase_clock_table() {
 // without both slots and the mutex.
 template <class T>
 void band_solve_worker(SolveControl<T>& sc) {
+  const FlushSubnormals flush(sc.flush_subnormals);
   const Team& team = sc.team;
   std::int64_t& level_stride = sc.level_stride;
   std::int64_t& neighbour_distance = sc.neighbour_distance;

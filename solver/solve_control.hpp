@@ -36,6 +36,9 @@ struct SolveControl {
   // The solve of a stored factor: A and the workspace hold the factor
   // and are only read; the phases carry the right-hand sides alone.
   bool rhs_only = false;
+  // The library's solves flush subnormal results (kernels/subnormals.hpp);
+  // the benchmark's entries keep gradual underflow and their pinned bits.
+  bool flush_subnormals = false;
   // [p-1] set when a pivot fails in a phase ending on slot p.
   std::atomic<std::int32_t> failure_flags[2] = {0, 0};
 

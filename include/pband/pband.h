@@ -75,6 +75,8 @@ extern "C" {
  * hb columns, may be overwritten. Otherwise the library works on a copy
  * and leaves ab as it was. Padding rows are never touched. Status > 0 is
  * always 1; B is then undefined. The library allocates its workspace.
+ * Results below the smallest normal number are flushed to zero (the
+ * caller's floating-point mode is given back as it was).
  * Arguments: 1 n, 2 hb, 3 nrhs, 4 ab, 5 ldab, 6 b, 7 ldb, 8 threads. */
 PBAND_API int pband_solve_s(int32_t n, int32_t hb, int32_t nrhs, float* ab,
                             int32_t ldab, float* b, int32_t ldb,

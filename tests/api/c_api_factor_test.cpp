@@ -26,24 +26,32 @@ class CApiFactor : public ::testing::Test {};
 TYPED_TEST_SUITE(CApiFactor, ElementTypes);
 
 // hb above n - 1, padded band and right-hand sides, one and several
-// right-hand sides, factor and solve on different teams.
+// right-hand sides, factor and solve on different teams; right-hand sides
+// near underflow, whose solutions the solve flushes where it goes below the
+// smallest normal number.
 TYPED_TEST(CApiFactor, SameBitsAsOneSolve) {
   using T = TypeParam;
   using F = CFactor<T>;
   struct Case {
     std::int32_t n, hb, nrhs, ab_pad, b_pad;
+    bool tiny = false;
   };
   for (const Case c :
        {Case{1000, 8, 1, 0, 0}, Case{777, 3, 3, 2, 5}, Case{500, 17, 2, 0, 0},
         Case{5, 9, 2, 1, 1}, Case{2000, 2, 1, 3, 0},
         // large enough for cyclic reduction, and for the two-way order
-        Case{9000, 8, 2, 0, 1}, Case{4000, 20, 3, 1, 2}}) {
+        Case{9000, 8, 2, 0, 1}, Case{4000, 20, 3, 1, 2},
+        Case{9000, 8, 1, 0, 0, true}, Case{4000, 20, 1, 0, 0, true}}) {
     for (std::int32_t threads : {1, 2}) {
       SCOPED_TRACE(::testing::Message()
                    << "n " << c.n << " hb " << c.hb << " nrhs " << c.nrhs
                    << " threads " << threads);
       CSystem<T> once =
           c_system<T>(c.n, c.hb, c.nrhs, c.ab_pad, c.b_pad, c.n + c.hb);
+      if (c.tiny) {
+        for (T& v : once.b) v *= std::numeric_limits<Real<T>>::min();
+        once.lay_out();
+      }
       CSystem<T> f = once;
       ASSERT_EQ(c_solve(once, threads), 0);
 

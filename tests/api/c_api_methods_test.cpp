@@ -3,7 +3,9 @@
 // on every team, and a matrix whose halves are positive definite while the
 // whole is not.
 #include <algorithm>
+#include <cfenv>
 #include <tuple>
+#include <xmmintrin.h>
 
 #include "tests/api/c_api_support.hpp"
 #include "tests/bandlib/bandlib_test_support.hpp"
@@ -88,6 +90,42 @@ TYPED_TEST(MethodsTest, IndefiniteSeamFails) {
     s.lay_out();
     EXPECT_EQ(c_solve(s, 2), 1);
   }
+}
+
+// 4·I with the smallest normal number on the right: every solution
+// element is subnormal, and each method flushes it to zero. The caller's
+// mode is given back as it was, and the flags the solve raised stay.
+TYPED_TEST(MethodsTest, FlushesSubnormalResultsAndKeepsTheCallersMode) {
+  using T = TypeParam;
+  constexpr unsigned kFlush = 0x8000u;
+  const unsigned mode = _mm_getcsr();
+  struct Case {
+    std::int32_t n, hb;
+    const char* method;
+  };
+  const Case cases[] = {{100, 2, "one way"},
+                        {20000, 2, "cyclic reduction"},
+                        {8000, kTwoWayHb<T>, "two ways"}};
+  for (const Case& c : cases)
+    for (bool caller_flushes : {false, true}) {
+      SCOPED_TRACE(::testing::Message()
+                   << c.method << (caller_flushes ? ", caller flushes" : ""));
+      CSystem<T> s = c_system<T>(c.n, c.hb, 2, 1, 1, 5);
+      for (T& v : s.a) v = T(0);
+      for (std::int64_t j = 1; j <= c.n; ++j) s.a[pos(j, j, c.hb)] = T(4);
+      for (T& v : s.b) v = T(std::numeric_limits<Real<T>>::min());
+      s.lay_out();
+      _mm_setcsr(caller_flushes ? mode | kFlush : mode & ~kFlush);
+      std::feclearexcept(FE_ALL_EXCEPT);
+      const int status = c_solve(s, 2);
+      const bool underflow = std::fetestexcept(FE_UNDERFLOW) != 0;
+      const unsigned after = _mm_getcsr();
+      _mm_setcsr(mode);
+      ASSERT_EQ(status, 0);
+      EXPECT_EQ(after & kFlush, caller_flushes ? kFlush : 0u);
+      EXPECT_TRUE(underflow);
+      EXPECT_EQ(max_abs(s.x()), 0.0);
+    }
 }
 
 }  // namespace
