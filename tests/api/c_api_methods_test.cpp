@@ -15,7 +15,9 @@ namespace {
 
 // The widths from which the library solves in two ways (docs/api.md).
 template <class T>
-constexpr std::int32_t kTwoWayHb = !IsComplex<T>::value ? 16 : 12;
+constexpr std::int32_t kTwoWayHb = IsComplex<T>::value ? 12
+                                  : sizeof(T) == 4     ? 17
+                                                       : 16;
 
 template <class T>
 class MethodsTest : public ::testing::Test {};
