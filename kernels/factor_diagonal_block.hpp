@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
+#include <immintrin.h>
 #include <type_traits>
 #include <utility>
 
@@ -161,6 +162,170 @@ PBAND_TARGET_AVX512 PBAND_FLATTEN void factor_vector_avx512(
                                     parity);
 }
 
+// The rows below a diagonal as masked AVX-512 vectors of W values.
+template <class T>
+struct Rows512;
+template <>
+struct Rows512<double> {
+  using V = __m512d;
+  static constexpr int W = 8;
+  [[gnu::always_inline]] PBAND_TARGET_AVX512 static V load(const double* p,
+                                                           unsigned m) {
+    return _mm512_maskz_loadu_pd(__mmask8(m), p);
+  }
+  [[gnu::always_inline]] PBAND_TARGET_AVX512 static void store(double* p,
+                                                             unsigned m, V v) {
+    _mm512_mask_storeu_pd(p, __mmask8(m), v);
+  }
+  [[gnu::always_inline]] PBAND_TARGET_AVX512 static V set1(double a) {
+    return _mm512_set1_pd(a);
+  }
+  // Lanes of m: x - l·a; the others keep x.
+  [[gnu::always_inline]] PBAND_TARGET_AVX512 static V msub(V x, unsigned m,
+                                                           V l, V a) {
+    return _mm512_mask_sub_pd(x, __mmask8(m), x, _mm512_mul_pd(l, a));
+  }
+  [[gnu::always_inline]] PBAND_TARGET_AVX512 static V div(V x, V r) {
+    return _mm512_div_pd(x, r);
+  }
+  [[gnu::always_inline]] PBAND_TARGET_AVX512 static double first(V v) {
+    return _mm512_cvtsd_f64(v);
+  }
+  // Lanes 1 … W-1 of v, then lane 0 of next.
+  [[gnu::always_inline]] PBAND_TARGET_AVX512 static V down1(V v, V next) {
+    return _mm512_castsi512_pd(_mm512_alignr_epi64(
+        _mm512_castpd_si512(next), _mm512_castpd_si512(v), 1));
+  }
+};
+template <>
+struct Rows512<float> {
+  using V = __m512;
+  static constexpr int W = 16;
+  [[gnu::always_inline]] PBAND_TARGET_AVX512 static V load(const float* p,
+                                                           unsigned m) {
+    return _mm512_maskz_loadu_ps(__mmask16(m), p);
+  }
+  [[gnu::always_inline]] PBAND_TARGET_AVX512 static void store(float* p,
+                                                             unsigned m, V v) {
+    _mm512_mask_storeu_ps(p, __mmask16(m), v);
+  }
+  [[gnu::always_inline]] PBAND_TARGET_AVX512 static V set1(float a) {
+    return _mm512_set1_ps(a);
+  }
+  [[gnu::always_inline]] PBAND_TARGET_AVX512 static V msub(V x, unsigned m,
+                                                           V l, V a) {
+    return _mm512_mask_sub_ps(x, __mmask16(m), x, _mm512_mul_ps(l, a));
+  }
+  [[gnu::always_inline]] PBAND_TARGET_AVX512 static V div(V x, V r) {
+    return _mm512_div_ps(x, r);
+  }
+  [[gnu::always_inline]] PBAND_TARGET_AVX512 static float first(V v) {
+    return _mm512_cvtss_f32(v);
+  }
+  [[gnu::always_inline]] PBAND_TARGET_AVX512 static V down1(V v, V next) {
+    return _mm512_castsi512_ps(_mm512_alignr_epi32(
+        _mm512_castps_si512(next), _mm512_castps_si512(v), 1));
+  }
+};
+
+// factor_band_columns for a real type and a band wider than the windows
+// above, the same operations in the same order: a column's rows below the
+// diagonal are NV masked vectors that take each earlier column's term at
+// once, reading it from memory, but the column just before from registers,
+// so a column never waits for the stores of the one before. Where the
+// column loop carries each row through memory, this carries it in
+// registers.
+template <class T, int NV>
+PBAND_TARGET_AVX512 PBAND_FLATTEN void factor_columns_masked(
+    T* A, std::int64_t kd, std::int64_t first, std::int64_t last,
+    RealOf<T> threshold, std::atomic<std::int32_t>* failure_flags,
+    std::int32_t parity) {
+  using Tr = ElementTraits<T>;
+  using O = Rows512<T>;
+  using V = typename O::V;
+  constexpr int W = O::W;
+  // Lanes of vector v among the first `rows` rows.
+  auto lanes = [](std::int64_t rows, int v) {
+    const std::int64_t c = std::clamp<std::int64_t>(rows - v * W, 0, W);
+    return (1u << c) - 1u;
+  };
+  const std::int64_t S = kd + 1;
+  V prev[NV];  // column j-1 below its diagonal
+  std::int64_t j = first;
+  T* cj = A + band_pos(j, j, kd);
+  for (; j + kd <= last; ++j, cj += S) {
+    T dj = cj[0];
+    V bj[NV];
+    for (int v = 0; v < NV; ++v) bj[v] = O::load(cj + 1 + v * W, lanes(kd, v));
+    // Terms in increasing column k = j - D; column k reaches rows up to
+    // k + kd, the first kd - D of bj.
+    const std::int64_t before = std::min(kd, j - first);
+    for (std::int64_t D = before; D >= 2; --D) {
+      const T* ck = cj - D * S;
+      const T a = ck[D];
+      dj = Tr::msub(dj, a, a);
+      const V av = O::set1(a);
+      for (int v = 0; v < NV; ++v) {
+        const unsigned m = lanes(kd - D, v);
+        if (m == 0) break;
+        bj[v] = O::msub(bj[v], m, O::load(ck + D + 1 + v * W, m), av);
+      }
+    }
+    if (before >= 1) {
+      const T a = O::first(prev[0]);
+      dj = Tr::msub(dj, a, a);
+      const V av = O::set1(a);
+      for (int v = 0; v < NV; ++v) {
+        const V next = v + 1 < NV ? prev[v + 1] : O::set1(T(0));
+        bj[v] = O::msub(bj[v], lanes(kd - 1, v), O::down1(prev[v], next), av);
+      }
+    }
+    if (Tr::pivot(dj) <= threshold) {
+      cj[0] = dj;
+      for (int v = 0; v < NV; ++v) O::store(cj + 1 + v * W, lanes(kd, v), bj[v]);
+      failure_flags[parity - 1].store(1, std::memory_order_relaxed);
+      return;
+    }
+    const T root = Tr::pivot_root(dj);
+    cj[0] = root;
+    const V rv = O::set1(root);
+    for (int v = 0; v < NV; ++v) {
+      bj[v] = O::div(bj[v], rv);
+      O::store(cj + 1 + v * W, lanes(kd, v), bj[v]);
+      prev[v] = bj[v];
+    }
+  }
+  // The last columns of the run, from the stored columns.
+  if (j <= last)
+    factor_band_columns<T>(A, kd, j, last, threshold, failure_flags, parity,
+                           first);
+}
+
+// The masked form for hb up to 8 vectors.
+template <class T>
+bool factor_masked(T* A, std::int64_t hb, std::int64_t first,
+                   std::int64_t last, RealOf<T> threshold,
+                   std::atomic<std::int32_t>* failure_flags,
+                   std::int32_t parity) {
+  constexpr int W = Rows512<T>::W;
+  const std::int64_t nv = (hb + W - 1) / W;
+  if (nv == 1)
+    factor_columns_masked<T, 1>(A, hb, first, last, threshold, failure_flags,
+                                parity);
+  else if (nv == 2)
+    factor_columns_masked<T, 2>(A, hb, first, last, threshold, failure_flags,
+                                parity);
+  else if (nv <= 4)
+    factor_columns_masked<T, 4>(A, hb, first, last, threshold, failure_flags,
+                                parity);
+  else if (nv <= 8)
+    factor_columns_masked<T, 8>(A, hb, first, last, threshold, failure_flags,
+                                parity);
+  else
+    return false;
+  return true;
+}
+
 }  // namespace factor_detail
 
 template <class T>
@@ -173,11 +338,17 @@ void factor_diagonal_block(T* A, std::int32_t hb, std::int32_t first,
     // by the compiler into moves through memory, slower than the scalar
     // loop. Sixteen floats a column shift through a window of sixteen
     // registers, which took 2.4 times the scalar loop's time (hb 16,
-    // Xeon): doubles only.
+    // Xeon): doubles only. Wider bands (up to eight registers a column)
+    // take the masked form, which reads earlier columns from memory
+    // instead of shifting them through registers.
     const std::int32_t isa = isa_in_use();
     if (isa >= 2 && sizeof(T) == 8 && hb == 64 / int(sizeof(T)))
       return factor_detail::factor_vector_avx512<T, 64 / sizeof(T)>(
           A, first, last, threshold, failure_flags, parity);
+    if (isa >= 2 && hb > 8 &&
+        factor_detail::factor_masked<T>(A, hb, first, last, threshold,
+                                        failure_flags, parity))
+      return;
     if (isa >= 1) {
       using factor_detail::factor_vector_avx2;
       if (hb == 32 / int(sizeof(T)))

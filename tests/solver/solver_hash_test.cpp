@@ -3,6 +3,7 @@
 // faster code path (vector widths, bandwidth-specialised kernels) must
 // reproduce them exactly, whatever instruction set it runs on.
 #include <cstring>
+#include <tuple>
 
 #include "driver/benchmark.hpp"
 #include "kernels/factor_diagonal_block.hpp"
@@ -283,23 +284,35 @@ TYPED_TEST(SolverHashTyped, RandomSystems) {
 
 // The diagonal-block routine, which the band library compiles from the
 // solver's header, takes the capped path too, and every path leaves the
-// bits of the baseline one: widths with a vector form and without.
+// bits of the baseline one: widths with a vector form and without, around
+// the masked form's vector counts, runs shorter than the band, and a
+// pivot that fails inside the run (what it leaves must match too).
 TYPED_TEST(SolverHashTyped, DiagonalBlockSameOnEveryPath) {
-  for (std::int32_t hb : {1, 4, 8, 16}) {
-    const SolveRun<TypeParam> sys =
-        hashed_system<TypeParam>(300, hb, 1, 7 + hb);
-    std::vector<TypeParam> baseline;
-    for (std::int32_t isa : isa_levels()) {
-      pband::testing::set_solver_isa(isa);
-      std::vector<TypeParam> a = sys.a0;
-      std::atomic<std::int32_t> flags[2] = {0, 0};
-      factor_diagonal_block<TypeParam>(a.data(), hb, 11, 290,
-                                       Real<TypeParam>(0), flags, 1);
-      ASSERT_EQ(flags[0].load(), 0) << "hb " << hb << " isa " << isa;
-      if (isa == 0)
-        baseline = a;
-      else
-        EXPECT_TRUE(same_bits(a, baseline)) << "hb " << hb << " isa " << isa;
+  using T = TypeParam;
+  for (std::int32_t hb : {1, 4, 8, 9, 15, 16, 17, 24, 33, 64, 65, 130}) {
+    for (const auto [first, last, failing] :
+         {std::tuple{11, 290, 0}, std::tuple{3, 3 + hb / 2, 0},
+          std::tuple{1, 300, 150}}) {
+      SCOPED_TRACE(::testing::Message() << "hb " << hb << " run " << first
+                                        << "-" << last << " fails at "
+                                        << failing);
+      // A complex pivot fails on its modulus alone: real types only.
+      if (failing > 0 && IsComplex<T>::value) continue;
+      SolveRun<T> sys = hashed_system<T>(300, hb, 1, 7 + hb);
+      if (failing > 0) sys.a0[pos(failing, failing, hb)] = T(-1);
+      std::vector<T> baseline;
+      for (std::int32_t isa : isa_levels()) {
+        pband::testing::set_solver_isa(isa);
+        std::vector<T> a = sys.a0;
+        std::atomic<std::int32_t> flags[2] = {0, 0};
+        factor_diagonal_block<T>(a.data(), hb, first, last, Real<T>(0), flags,
+                                 1);
+        ASSERT_EQ(flags[0].load(), failing > 0 ? 1 : 0) << "isa " << isa;
+        if (isa == 0)
+          baseline = a;
+        else
+          EXPECT_TRUE(same_bits(a, baseline)) << "isa " << isa;
+      }
     }
   }
 }
