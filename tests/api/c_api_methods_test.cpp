@@ -17,7 +17,7 @@ namespace {
 template <class T>
 constexpr std::int32_t kTwoWayHb = IsComplex<T>::value ? 12
                                   : sizeof(T) == 4     ? 17
-                                                       : 16;
+                                                       : 9;
 
 template <class T>
 class MethodsTest : public ::testing::Test {};
