@@ -162,69 +162,45 @@ PBAND_TARGET_AVX512 PBAND_FLATTEN void factor_vector_avx512(
                                     parity);
 }
 
-// The rows below a diagonal as masked AVX-512 vectors of W values.
+// The rows below a diagonal as AVX-512 vectors of W values, masked where
+// a column ends: the loads read nothing past it, and a term leaves the
+// rows it does not reach as they were.
 template <class T>
-struct Rows512;
-template <>
-struct Rows512<double> {
-  using V = __m512d;
-  static constexpr int W = 8;
-  [[gnu::always_inline]] PBAND_TARGET_AVX512 static V load(const double* p,
+struct Rows512 {
+  static constexpr int W = 64 / int(sizeof(T));
+  using V = typename Simd<T, W>::V;
+  [[gnu::always_inline]] PBAND_TARGET_AVX512 static V load(const T* p,
                                                            unsigned m) {
-    return _mm512_maskz_loadu_pd(__mmask8(m), p);
+    if constexpr (sizeof(T) == 8)
+      return V(_mm512_maskz_loadu_pd(__mmask8(m), p));
+    else
+      return V(_mm512_maskz_loadu_ps(__mmask16(m), p));
   }
-  [[gnu::always_inline]] PBAND_TARGET_AVX512 static void store(double* p,
+  [[gnu::always_inline]] PBAND_TARGET_AVX512 static void store(T* p,
                                                              unsigned m, V v) {
-    _mm512_mask_storeu_pd(p, __mmask8(m), v);
-  }
-  [[gnu::always_inline]] PBAND_TARGET_AVX512 static V set1(double a) {
-    return _mm512_set1_pd(a);
+    if constexpr (sizeof(T) == 8)
+      _mm512_mask_storeu_pd(p, __mmask8(m), __m512d(v));
+    else
+      _mm512_mask_storeu_ps(p, __mmask16(m), __m512(v));
   }
   // Lanes of m: x - l·a; the others keep x.
   [[gnu::always_inline]] PBAND_TARGET_AVX512 static V msub(V x, unsigned m,
-                                                           V l, V a) {
-    return _mm512_mask_sub_pd(x, __mmask8(m), x, _mm512_mul_pd(l, a));
-  }
-  [[gnu::always_inline]] PBAND_TARGET_AVX512 static V div(V x, V r) {
-    return _mm512_div_pd(x, r);
-  }
-  [[gnu::always_inline]] PBAND_TARGET_AVX512 static double first(V v) {
-    return _mm512_cvtsd_f64(v);
+                                                           V l, T a) {
+    const V r = x - l * a;
+    if constexpr (sizeof(T) == 8)
+      return V(_mm512_mask_blend_pd(__mmask8(m), __m512d(x), __m512d(r)));
+    else
+      return V(_mm512_mask_blend_ps(__mmask16(m), __m512(x), __m512(r)));
   }
   // Lanes 1 … W-1 of v, then lane 0 of next.
-  [[gnu::always_inline]] PBAND_TARGET_AVX512 static V down1(V v, V next) {
-    return _mm512_castsi512_pd(_mm512_alignr_epi64(
-        _mm512_castpd_si512(next), _mm512_castpd_si512(v), 1));
+  [[gnu::always_inline]] PBAND_TARGET_AVX512 static V down1(const V& v,
+                                                           const V& next) {
+    return down1(v, next, std::make_index_sequence<W>{});
   }
-};
-template <>
-struct Rows512<float> {
-  using V = __m512;
-  static constexpr int W = 16;
-  [[gnu::always_inline]] PBAND_TARGET_AVX512 static V load(const float* p,
-                                                           unsigned m) {
-    return _mm512_maskz_loadu_ps(__mmask16(m), p);
-  }
-  [[gnu::always_inline]] PBAND_TARGET_AVX512 static void store(float* p,
-                                                             unsigned m, V v) {
-    _mm512_mask_storeu_ps(p, __mmask16(m), v);
-  }
-  [[gnu::always_inline]] PBAND_TARGET_AVX512 static V set1(float a) {
-    return _mm512_set1_ps(a);
-  }
-  [[gnu::always_inline]] PBAND_TARGET_AVX512 static V msub(V x, unsigned m,
-                                                           V l, V a) {
-    return _mm512_mask_sub_ps(x, __mmask16(m), x, _mm512_mul_ps(l, a));
-  }
-  [[gnu::always_inline]] PBAND_TARGET_AVX512 static V div(V x, V r) {
-    return _mm512_div_ps(x, r);
-  }
-  [[gnu::always_inline]] PBAND_TARGET_AVX512 static float first(V v) {
-    return _mm512_cvtss_f32(v);
-  }
-  [[gnu::always_inline]] PBAND_TARGET_AVX512 static V down1(V v, V next) {
-    return _mm512_castsi512_ps(_mm512_alignr_epi32(
-        _mm512_castps_si512(next), _mm512_castps_si512(v), 1));
+  template <std::size_t... I>
+  [[gnu::always_inline]] PBAND_TARGET_AVX512 static V down1(
+      const V& v, const V& next, std::index_sequence<I...>) {
+    return __builtin_shufflevector(v, next, int(I) + 1 ...);
   }
 };
 
@@ -250,7 +226,7 @@ PBAND_TARGET_AVX512 PBAND_FLATTEN void factor_columns_masked(
     return (1u << c) - 1u;
   };
   const std::int64_t S = kd + 1;
-  V prev[NV];  // column j-1 below its diagonal
+  V prev[NV] = {};  // column j-1 below its diagonal
   std::int64_t j = first;
   T* cj = A + band_pos(j, j, kd);
   for (; j + kd <= last; ++j, cj += S) {
@@ -264,20 +240,18 @@ PBAND_TARGET_AVX512 PBAND_FLATTEN void factor_columns_masked(
       const T* ck = cj - D * S;
       const T a = ck[D];
       dj = Tr::msub(dj, a, a);
-      const V av = O::set1(a);
       for (int v = 0; v < NV; ++v) {
         const unsigned m = lanes(kd - D, v);
         if (m == 0) break;
-        bj[v] = O::msub(bj[v], m, O::load(ck + D + 1 + v * W, m), av);
+        bj[v] = O::msub(bj[v], m, O::load(ck + D + 1 + v * W, m), a);
       }
     }
     if (before >= 1) {
-      const T a = O::first(prev[0]);
+      const T a = prev[0][0];
       dj = Tr::msub(dj, a, a);
-      const V av = O::set1(a);
       for (int v = 0; v < NV; ++v) {
-        const V next = v + 1 < NV ? prev[v + 1] : O::set1(T(0));
-        bj[v] = O::msub(bj[v], lanes(kd - 1, v), O::down1(prev[v], next), av);
+        const V next = v + 1 < NV ? prev[v + 1] : V{};
+        bj[v] = O::msub(bj[v], lanes(kd - 1, v), O::down1(prev[v], next), a);
       }
     }
     if (Tr::pivot(dj) <= threshold) {
@@ -288,9 +262,8 @@ PBAND_TARGET_AVX512 PBAND_FLATTEN void factor_columns_masked(
     }
     const T root = Tr::pivot_root(dj);
     cj[0] = root;
-    const V rv = O::set1(root);
     for (int v = 0; v < NV; ++v) {
-      bj[v] = O::div(bj[v], rv);
+      bj[v] = bj[v] / root;
       O::store(cj + 1 + v * W, lanes(kd, v), bj[v]);
       prev[v] = bj[v];
     }

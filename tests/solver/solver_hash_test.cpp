@@ -290,7 +290,7 @@ TYPED_TEST(SolverHashTyped, RandomSystems) {
 TYPED_TEST(SolverHashTyped, DiagonalBlockSameOnEveryPath) {
   using T = TypeParam;
   for (std::int32_t hb : {1, 4, 8, 9, 15, 16, 17, 24, 33, 64, 65, 130}) {
-    for (const auto [first, last, failing] :
+    for (const auto& [first, last, failing] :
          {std::tuple{11, 290, 0}, std::tuple{3, 3 + hb / 2, 0},
           std::tuple{1, 300, 150}}) {
       SCOPED_TRACE(::testing::Message() << "hb " << hb << " run " << first
