@@ -12,8 +12,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "mpi/block_layout.hpp"
 #include "kernels/subnormals.hpp"
+#include "mpi/block_layout.hpp"
 #include "mpi/exchange.hpp"
 #include "pband/pband_mpi.h"
 #include "runtime/team.hpp"
