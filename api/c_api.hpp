@@ -111,12 +111,12 @@ enum class SolveMethod : std::int64_t {
 
 template <class T>
 inline constexpr std::int64_t kTwoWayHb = 12;  // complex symmetric
-// Float hb 16 has cyclic reduction's own compiled group form, which beats
-// the two ways there (0.67–0.77 of spbsv against 0.92–1.10 at n 10^5–10^6).
+// Float keeps cyclic reduction up to hb 16, whose compiled forms are
+// ahead at n 10^6 (0.60 of spbsv against 0.68) and even at 10^5.
 template <>
 inline constexpr std::int64_t kTwoWayHb<float> = 17;
 // Double from hb 9, where the diagonal blocks' masked form starts and
-// cyclic reduction reads hb at run time (0.56–0.98 of dpbsv against
+// cyclic reduction reads hb at run time (0.56–1.04 of dpbsv against
 // 0.93–1.55 at hb 9–16, n 10^4–10^6).
 template <>
 inline constexpr std::int64_t kTwoWayHb<double> = 9;
