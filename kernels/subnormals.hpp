@@ -1,8 +1,9 @@
 // Results below the smallest normal number flushed to zero on this thread
 // while a guard lives. The spikes of cyclic reduction decay through the
 // subnormal range at the middle levels, where some processors take a
-// hundred cycles per result; a flushed spike element only drops terms far
-// below half an ulp of the values it meets. Inputs are read as they are.
+// hundred cycles per result; against values of ordinary size a flushed
+// spike element drops terms far below half an ulp. Inputs are read as
+// they are.
 #pragma once
 
 #if defined(__SSE__) || defined(__x86_64__)
