@@ -21,8 +21,8 @@ class FlushSubnormals {
     _mm_setcsr(_mm_getcsr() | kFlushBit);
 #endif
   }
-  // Gives back the caller's mode alone: the sticky exception flags the
-  // solve raised stay for the caller to test.
+  // Gives back the caller's mode alone: the sticky exception flags this
+  // thread's work raised stay for the caller to test.
   ~FlushSubnormals() {
 #if defined(__SSE__) || defined(__x86_64__)
     if (on_) _mm_setcsr((_mm_getcsr() & ~kFlushBit) | saved_);
