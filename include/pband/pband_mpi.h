@@ -20,8 +20,8 @@
  * and every team: those of block cyclic reduction on one process, which
  * pband_solve_* takes for the same system unless it is small
  * (n·(hb + 1) < 2^15; 2^16 from hb 8 on) or its band wide (hb ≥ 17
- * float, 9 double, 12 complex), where natural order is faster on one machine. No
- * rank's floating-point result is ever summed with another's.
+ * float, 9 double, 12 complex), where natural order is faster on one
+ * machine. No rank's floating-point result is ever summed with another's.
  *
  * Every call is collective over comm and returns the same status on every
  * rank: 0 success; 1 a pivot failed on some rank (real: not positive;
