@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <complex>
 
 #include <sys/resource.h>
 
@@ -131,6 +132,8 @@ Measurement measure(BandSystem<T>& system, const RunPlan& plan,
 
 template struct BandSystem<float>;
 template struct BandSystem<double>;
+template struct BandSystem<std::complex<float>>;
+template struct BandSystem<std::complex<double>>;
 template Measurement measure(BandSystem<float>&, const RunPlan&,
                              const std::function<int()>&);
 template Measurement measure(BandSystem<double>&, const RunPlan&,

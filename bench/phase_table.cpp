@@ -1,10 +1,15 @@
 // pband_phase_table: where the solver's time goes on the benchmark system,
 // phase by phase and level by level (a build with PBAND_PHASE_CLOCKS).
 //
-//   pband_phase_table [reps] [team] [n] [hb]
-//   (defaults: 10 solves, a team of 1, the benchmark's n = 2000000, hb = 8)
+//   pband_phase_table [reps] [team] [n] [hb] [types]
+//   (defaults: 10 solves, a team of 1, the benchmark's n = 2000000, hb = 8,
+//   types "r4,r8"; "c8" and "c16" solve the complex symmetric system
+//   (1 + i/2)·A·X = (1 + i/2)·B, whose factor has non-zero imaginary parts)
+#include <complex>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <type_traits>
 
 #include "bench/harness.hpp"
 #include "runtime/runtime.hpp"
@@ -32,7 +37,11 @@ void table(BandSystem<T>& s, const char* type, int reps, int team,
   }
   const testing::PhaseClocks c = testing::phase_clocks();
   // Blocks eliminated at level w (stride w): the odd multiples of w.
-  const std::int64_t bs = std::max<std::int64_t>(576 / s.hb, s.hb + 1);
+  // The solver's block base squared: 24 for the real types, 16 or 8 for
+  // the complex ones.
+  const std::int64_t base2 =
+      std::is_floating_point_v<T> ? 576 : (team <= 2 ? 256 : 64);
+  const std::int64_t bs = std::max<std::int64_t>(base2 / s.hb, s.hb + 1);
   const std::int64_t blocks = (s.n + bs - 1) / bs;
   std::printf("\n%s, n = %d, hb = %d, team %d: ms per solve (mean of %d)\n",
               type, s.n, s.hb, team, reps);
@@ -57,6 +66,28 @@ void table(BandSystem<T>& s, const char* type, int reps, int team,
               total[0], total[1], total[2], total[0] + total[1] + total[2]);
 }
 
+// The system times 1 + i/2: the same X, complex arithmetic throughout.
+template <class R>
+BandSystem<std::complex<R>> complex_system(const BandSystem<float>& f) {
+  BandSystem<std::complex<R>> s;
+  s.n = f.n;
+  s.hb = f.hb;
+  const std::complex<R> z(R(1), R(0.5));
+  for (float v : f.A0) s.A0.push_back(z * R(v));
+  for (float v : f.B0) s.B0.push_back(z * R(v));
+  s.A = s.A0;
+  s.B = s.B0;
+  return s;
+}
+
+bool wanted(const char* types, const char* t) {
+  const std::size_t len = std::strlen(t);
+  for (const char* p = types; (p = std::strstr(p, t)) != nullptr; p += len)
+    if ((p == types || p[-1] == ',') && (p[len] == ',' || p[len] == 0))
+      return true;
+  return false;
+}
+
 }  // namespace
 }  // namespace pband::bench
 
@@ -70,14 +101,30 @@ int main(int argc, char** argv) {
     std::puts("usage: pband_phase_table [reps] [team] [n] [hb]");
     return 2;
   }
+  const char* types = argc > 5 ? argv[5] : "r4,r8";
   BandSystem<float> f = make_float_system(n, hb);
-  table(f, "r4", reps, team, [](BandSystem<float>& s, std::int32_t& st) {
-    pband::solve_band_system_r4(s.a(), s.n, s.hb, s.b(), 1, s.w(), st);
-  });
-  BandSystem<double> d = widen_system(f);
-  table(d, "r8", reps, team, [](BandSystem<double>& s, std::int32_t& st) {
-    pband::solve_band_system_r8(s.a(), s.n, s.hb, s.b(), 1, s.w(), st);
-  });
+  if (wanted(types, "r4"))
+    table(f, "r4", reps, team, [](BandSystem<float>& s, std::int32_t& st) {
+      pband::solve_band_system_r4(s.a(), s.n, s.hb, s.b(), 1, s.w(), st);
+    });
+  if (wanted(types, "r8")) {
+    BandSystem<double> d = widen_system(f);
+    table(d, "r8", reps, team, [](BandSystem<double>& s, std::int32_t& st) {
+      pband::solve_band_system_r8(s.a(), s.n, s.hb, s.b(), 1, s.w(), st);
+    });
+  }
+  if (wanted(types, "c8")) {
+    auto c = complex_system<float>(f);
+    table(c, "c8", reps, team, [](auto& s, std::int32_t& st) {
+      pband::solve_band_system_c8(s.a(), s.n, s.hb, s.b(), 1, s.w(), st);
+    });
+  }
+  if (wanted(types, "c16")) {
+    auto c = complex_system<double>(f);
+    table(c, "c16", reps, team, [](auto& s, std::int32_t& st) {
+      pband::solve_band_system_c16(s.a(), s.n, s.hb, s.b(), 1, s.w(), st);
+    });
+  }
   pband::shutdown_runtime();
   return 0;
 }

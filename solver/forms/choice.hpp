@@ -21,8 +21,8 @@
 //               HB spike columns (vector.hpp, vector_update.hpp) for the
 //               real types with a fixed hb >= 4 where the block fits its
 //               scratch, else the general form (general.hpp). The general
-//               form's cubic steps take the wide form (wide.hpp) for a
-//               real hb read at run time up to kMaxWideHb. Back-
+//               form's cubic steps take the wide form (wide.hpp) for an
+//               hb read at run time up to kMaxWideHb (complex: and 16). Back-
 //               substitutions go four, two or one at a time, interleaved.
 //   the fold    blocks at least 2·hb long do the update of their
 //               neighbours as each is factored (update.hpp); the update
@@ -147,11 +147,15 @@ PBAND_GROUP_OPS_FOR_ISA(Avx512Groups, PBAND_TARGET_AVX512 PBAND_FLATTEN, 64)
 template <int HB>
 inline constexpr int kGroupHb = HB == 8 ? HB : kAnyHb;
 
-// Vector width of the wide-band forms for a half bandwidth read at run
-// time: the group width of the instruction set; 0 (none) elsewhere.
+// Elements a vector of the wide-band forms holds: a group's width of
+// reals. They take a half bandwidth read at run time, and for the complex
+// types, which have no vector form of their own, hb 16 too; 0 (none)
+// elsewhere.
 template <class T, int HB, int G>
 inline constexpr int kWideVw =
-    ElementTraits<T>::is_complex || HB != kAnyHb ? 0 : G;
+    HB == kAnyHb || (ElementTraits<T>::is_complex && HB == 16)
+        ? G / int(kRealsPer<T>)
+        : 0;
 
 // Fewest blocks worth a group of G lanes: below it the one-block forms
 // are faster than the group's fixed cost.

@@ -1,10 +1,11 @@
 // Private header of the band solver: vector forms of the block operations
-// whose work grows as hb³, for the real types and a half bandwidth known
-// only at run time (wide bands). Each vector holds VW independent elements
-// (spike columns, coupling rows, tail columns), and every element takes its
-// terms in the order of the general forms (general.hpp), so the bits are
-// theirs. Operands are copied into zero-padded rows on the stack, so that
-// whole vectors never reach past an array.
+// whose work grows as hb³, for a half bandwidth known only at run time
+// (wide bands), every element type. Each vector holds VW independent
+// elements (spike columns, coupling rows, tail columns), and every element
+// takes its terms in the order of the general forms (general.hpp), with
+// their arithmetic (wide_lanes.hpp), so the bits are theirs. Operands are
+// copied into zero-padded rows on the stack, so that whole vectors never
+// reach past an array.
 #pragma once
 
 #include <algorithm>
@@ -15,59 +16,54 @@
 #include "kernels/simd.hpp"
 #include "solver/band_arrays.hpp"
 #include "solver/forms/scratch.hpp"
+#include "solver/forms/wide_lanes.hpp"
 
 namespace pband {
 
 // Widest band and longest block the wide forms take (the thread's scratch
 // holds up to two padded hb × hb or len × hb arrays).
-inline constexpr std::int64_t kMaxWideHb = 96;
-inline constexpr std::int64_t kMaxWideRows = kMaxWideHb + 1;
+template <class T>
+inline constexpr std::int64_t kMaxWideHb = sizeof(T) > 8 ? 64 : 96;
 
 // Whether the wide forms take a block (`on`: the solve's vector forms,
 // which a thread without scratch does not take).
 template <class T>
 bool wide_fits(bool on, std::int64_t hb, std::int64_t len) {
-  return on && !ElementTraits<T>::is_complex && hb >= 1 && hb <= kMaxWideHb &&
-         len <= kMaxWideRows;
+  return on && hb >= 1 && hb <= kMaxWideHb<T> && len <= kMaxWideHb<T> + 1;
 }
 
 template <class T, int VW>
 struct Wide {
-  using L = Simd<T, VW>;
+  using L = WideLanes<T, VW>;
   using V = typename L::V;
+  using Et = ElementTraits<T>;
   // Row stride of a padded copy: hb rounded up to whole vectors.
   static std::int64_t padded(std::int64_t hb) {
     return (hb + VW - 1) / VW * VW;
   }
-  static constexpr std::int64_t kPad = (kMaxWideHb + VW - 1) / VW * VW;
+  static constexpr std::int64_t kMaxHb = kMaxWideHb<T>;
+  static constexpr std::int64_t kPad = (kMaxHb + VW - 1) / VW * VW;
   static constexpr int kChunks = int(kPad / VW);
   // Two padded arrays of the largest shape at once.
-  static_assert(2 * kMaxWideRows * kPad * sizeof(T) <= kOneBlockScratchBytes);
+  static_assert(2 * (kMaxHb + 1) * kPad * sizeof(T) <= kOneBlockScratchBytes);
 
   // rows × cols from src (row stride ss) into dst (stride ds).
   static void copy_out(T* dst, std::int64_t ds, const T* src, std::int64_t ss,
                        std::int64_t rows, std::int64_t cols) {
-    const std::int64_t whole = cols / VW * VW;
-    for (std::int64_t r = 0; r < rows; ++r) {
-      T* d = dst + r * ds;
-      const T* p = src + r * ss;
-      for (std::int64_t k = 0; k < whole; k += VW) {
-        V v;
-        L::load(v, p + k);
-        L::store(d + k, v);
-      }
-      for (std::int64_t k = whole; k < cols; ++k) d[k] = p[k];
-    }
+    for (std::int64_t r = 0; r < rows; ++r)
+      std::memcpy(dst + r * ds, src + r * ss, sizeof(T) * cols);
   }
   // The same into padded rows, zeros after each row's cols values.
   static void copy_in(T* dst, std::int64_t ds, const T* src, std::int64_t ss,
                       std::int64_t rows, std::int64_t cols) {
     copy_out(dst, ds, src, ss, rows, cols);
     for (std::int64_t r = 0; r < rows; ++r)
-      std::fill(dst + r * ds + cols, dst + (r + 1) * ds, T(0));
+      std::fill(dst + r * ds + cols, dst + (r + 1) * ds, Et::zero());
   }
-  // b(0 … len) -= Σ m(t, ·)·y(t), t = 0 … terms-1 in order, each product
-  // subtracted at once; m's rows padded to ps, whole vectors.
+  // b(0 … len) -= Σ m(t, ·)·y(t) (Mirror: m(t, ·) mirrored), t = 0 …
+  // terms-1 in order, each product subtracted at once; m's rows padded to
+  // ps, whole vectors.
+  template <bool Mirror>
   static void subtract_products(T* b, std::int64_t len, const T* m,
                                 std::int64_t ps, std::int64_t terms,
                                 const T* y) {
@@ -80,36 +76,48 @@ struct Wide {
       for (int c = 0; c < chunks; ++c) {
         V mt;
         L::load(mt, m + t * ps + c * VW);
-        acc[c] = acc[c] - mt * y[t];
+        if constexpr (Mirror) L::mirror(mt, mt);
+        L::msub(acc[c], mt, y[t]);
       }
     for (int c = 0; c < chunks; ++c) L::store(v + c * VW, acc[c]);
     std::memcpy(b, v, sizeof(T) * len);
   }
-  // dst (cols × ps, padded) := src (rows × cols, stride ss) transposed,
-  // through VW × VW tiles.
+  // dst (cols × ps, padded) := src (rows × cols, stride ss) transposed:
+  // through VW × VW tiles for the real types, element by element for the
+  // complex ones (a square's worth beside the cube of the work).
   static void transpose_in(T* dst, std::int64_t ps, const T* src,
                            std::int64_t ss, std::int64_t rows,
                            std::int64_t cols) {
-    alignas(64) T tile[VW * VW];
-    for (std::int64_t r0 = 0; r0 < rows; r0 += VW)
-      for (std::int64_t c0 = 0; c0 < cols; c0 += VW) {
-        V t[VW];
-        const std::int64_t nr = std::min<std::int64_t>(VW, rows - r0);
-        const std::int64_t nc = std::min<std::int64_t>(VW, cols - c0);
-        if (nr == VW && nc == VW) {
-          for (int r = 0; r < VW; ++r) L::load(t[r], src + (r0 + r) * ss + c0);
-        } else {
-          // A partial tile through zeros.
-          std::fill(tile, tile + VW * VW, T(0));
-          for (std::int64_t r = 0; r < nr; ++r)
-            for (std::int64_t c = 0; c < nc; ++c)
-              tile[r * VW + c] = src[(r0 + r) * ss + c0 + c];
-          for (int r = 0; r < VW; ++r) L::load(t[r], tile + r * VW);
-        }
-        L::transpose(t);
-        for (std::int64_t c = 0; c < nc; ++c)
-          L::store(dst + (c0 + c) * ps + r0, t[c]);
+    if constexpr (Et::is_complex) {
+      for (std::int64_t c = 0; c < cols; ++c) {
+        T* d = dst + c * ps;
+        for (std::int64_t r = 0; r < rows; ++r) d[r] = src[r * ss + c];
+        std::fill(d + rows, d + ps, Et::zero());
       }
+    } else {
+      using S = Simd<T, VW>;
+      alignas(64) T tile[VW * VW];
+      for (std::int64_t r0 = 0; r0 < rows; r0 += VW)
+        for (std::int64_t c0 = 0; c0 < cols; c0 += VW) {
+          typename S::V t[VW];
+          const std::int64_t nr = std::min<std::int64_t>(VW, rows - r0);
+          const std::int64_t nc = std::min<std::int64_t>(VW, cols - c0);
+          if (nr == VW && nc == VW) {
+            for (int r = 0; r < VW; ++r)
+              S::load(t[r], src + (r0 + r) * ss + c0);
+          } else {
+            // A partial tile through zeros.
+            std::fill(tile, tile + VW * VW, T(0));
+            for (std::int64_t r = 0; r < nr; ++r)
+              for (std::int64_t c = 0; c < nc; ++c)
+                tile[r * VW + c] = src[(r0 + r) * ss + c0 + c];
+            for (int r = 0; r < VW; ++r) S::load(t[r], tile + r * VW);
+          }
+          S::transpose(t);
+          for (std::int64_t c = 0; c < nc; ++c)
+            S::store(dst + (c0 + c) * ps + r0, t[c]);
+        }
+    }
   }
 };
 
@@ -134,7 +142,7 @@ void spike_solve_wide(const BandArrays<T>& s, std::int64_t c,
     V vi[W::kChunks];
     for (int q = 0; q < chunks; ++q) {
       W::L::load(vi[q], v + i * ps + q * VW);
-      vi[q] = vi[q] / li[0];
+      W::L::div(vi[q], li[0]);
       W::L::store(v + i * ps + q * VW, vi[q]);
     }
     const std::int64_t below = std::min(hb, len - 1 - i);
@@ -143,7 +151,7 @@ void spike_solve_wide(const BandArrays<T>& s, std::int64_t c,
       for (int q = 0; q < chunks; ++q) {
         V x;
         W::L::load(x, vr + q * VW);
-        x = x - vi[q] * li[r];
+        W::L::msub(x, vi[q], li[r]);
         W::L::store(vr + q * VW, x);
       }
     }
@@ -171,15 +179,16 @@ void coupling_solve_wide(const BandArrays<T>& s, std::int64_t end,
     V vj[W::kChunks];
     for (int q = 0; q < chunks; ++q) {
       W::L::load(vj[q], vt + j * ps + q * VW);
-      vj[q] = vj[q] / lj[0];
+      W::L::div(vj[q], lj[0]);
       W::L::store(vt + j * ps + q * VW, vj[q]);
     }
     for (std::int64_t k = j + 1; k < hb; ++k) {
       T* vk = vt + k * ps;
+      const T lkj = W::Et::mirror(lj[k - j]);
       for (int q = 0; q < chunks; ++q) {
         V x;
         W::L::load(x, vk + q * VW);
-        x = x - vj[q] * lj[k - j];
+        W::L::msub(x, vj[q], lkj);
         W::L::store(vk + q * VW, x);
       }
     }
@@ -221,7 +230,8 @@ void update_from_right_wide(const BandArrays<T>& s, std::int64_t e,
         for (int q = 0; q < chunks; ++q) {
           V sk;
           W::L::load(sk, si + (q0 + q) * VW);
-          acc[jj][q] = acc[jj][q] + sk * sij;
+          W::L::mirror(sk, sk);
+          W::L::madd(acc[jj][q], sk, sij);
         }
       }
     }
@@ -236,7 +246,8 @@ void update_from_right_wide(const BandArrays<T>& s, std::int64_t e,
     }
   }
   for (std::int64_t q = 1; q <= s.nrhs; ++q)
-    W::subtract_products(s.rhs(t0 + 1, q), hb, sr, ps, rows, s.rhs(r0, q));
+    W::template subtract_products<true>(s.rhs(t0 + 1, q), hb, sr, ps, rows,
+                                        s.rhs(r0, q));
 }
 
 // The update of remaining block E = [c, …] from its left neighbour P
@@ -282,7 +293,7 @@ void update_from_left_wide(const BandArrays<T>& s, std::int64_t c,
         V cv;
         W::L::load(cv, ck + q * VW);
         for (int jj = 0; jj < nj; ++jj)
-          acc[jj][q] = acc[jj][q] - cv * ck[j0 + jj];
+          W::L::msub(acc[jj][q], cv, W::Et::mirror(ck[j0 + jj]));
       }
     }
     for (int jj = 0; jj < nj; ++jj) {
@@ -293,7 +304,8 @@ void update_from_left_wide(const BandArrays<T>& s, std::int64_t c,
     }
   }
   for (std::int64_t q = 1; q <= s.nrhs; ++q)
-    W::subtract_products(s.rhs(c, q), rows, ct, ps, hb, s.rhs(p_tail, q));
+    W::template subtract_products<false>(s.rhs(c, q), rows, ct, ps, hb,
+                                         s.rhs(p_tail, q));
   // saved(k, end_P + r) = C_P(r, k): the rows as they stand.
   std::memcpy(s.saved_at(1, p_end + 1), s.coupling_at(c, 1),
               sizeof(T) * rows * hb);
@@ -302,7 +314,7 @@ void update_from_left_wide(const BandArrays<T>& s, std::int64_t c,
   // -C_P·S_P(P's tail rows), one head row at a time.
   const std::int64_t Q = W::padded(hb);
   const int kc = int(Q / VW);
-  T* sp = one_block_scratch(s) + kMaxWideHb * W::kPad;
+  T* sp = one_block_scratch(s) + W::kMaxHb * W::kPad;
   W::copy_in(sp, Q, s.coupling_at(p_tail, 1), hb, hb, hb);
   T* buf = s.col(c - 1) + 1;
   std::memcpy(buf, s.coupling_at(head_end, 1), sizeof(T) * hb);
@@ -317,7 +329,7 @@ void update_from_left_wide(const BandArrays<T>& s, std::int64_t c,
         V sm;
         W::L::load(sm, sp + m * Q + q * VW);
         for (int ii = 0; ii < ni; ++ii)
-          acc[ii][q] = acc[ii][q] - sm * *s.coupling_at(c + i0 + ii, m + 1);
+          W::L::msub(acc[ii][q], sm, *s.coupling_at(c + i0 + ii, m + 1));
       }
     }
     for (int ii = 0; ii < ni; ++ii) {

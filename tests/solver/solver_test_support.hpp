@@ -126,7 +126,12 @@ SolveRun<T> make_run(std::int32_t n, std::int32_t hb, std::int32_t nrhs,
 // watchdog; the workspace is filled with NaN so that any read of it
 // before it is written shows in the result.
 template <class T>
-void solve_with_team(SolveRun<T>& r, std::int32_t team) {
+using SolveFunction = void (*)(T*, std::int32_t, std::int32_t, T*,
+                               std::int32_t, T*, std::int32_t&);
+
+template <class T>
+void solve_with_team(SolveRun<T>& r, std::int32_t team,
+                     SolveFunction<T> solve = Solver<T>::solve) {
   set_team_size(team);
   r.a = r.a0;
   r.b = r.b0;
@@ -134,8 +139,7 @@ void solve_with_team(SolveRun<T>& r, std::int32_t team) {
   std::vector<T> w(2 * std::size_t(r.n) * r.hb + 1, T(nan));
   r.status = -100;
   Watchdog guard(kHangLimit);
-  Solver<T>::solve(r.a.data(), r.n, r.hb, r.b.data(), r.nrhs, w.data(),
-                   r.status);
+  solve(r.a.data(), r.n, r.hb, r.b.data(), r.nrhs, w.data(), r.status);
 }
 
 // The larger of two, NaN when either is: std::max drops a NaN that comes

@@ -23,7 +23,7 @@ TYPED_TEST_SUITE(SolverVectorForms, ElementTypes);
 // vector forms on teams of one and three; every instruction set.
 template <class T>
 void check_groups(std::int32_t base, std::int32_t n, std::int32_t hb,
-                  std::int32_t nrhs) {
+                  std::int32_t nrhs, SolveFunction<T> solve = Solver<T>::solve) {
   SCOPED_TRACE(::testing::Message() << "base " << base << " n " << n
                                     << " hb " << hb << " nrhs " << nrhs);
   pband::testing::set_solver_block_base(base);
@@ -33,13 +33,13 @@ void check_groups(std::int32_t base, std::int32_t n, std::int32_t hb,
     pband::testing::set_solver_isa(isa);
     pband::testing::set_solver_vector_forms(false);
     SolveRun<T> one = system;
-    solve_with_team(one, 1);
+    solve_with_team(one, 1, solve);
     ASSERT_EQ(one.status, 0);
     pband::testing::set_solver_vector_forms(true);
     for (std::int32_t team : {1, 3}) {
       SCOPED_TRACE(::testing::Message() << "isa " << isa << " team " << team);
       SolveRun<T> grouped = system;
-      solve_with_team(grouped, team);
+      solve_with_team(grouped, team, solve);
       ASSERT_EQ(grouped.status, 0);
       EXPECT_TRUE(same_bits(grouped.a, one.a)) << "factor differs";
       EXPECT_TRUE(same_bits(grouped.b, one.b)) << "solution differs";
@@ -73,16 +73,44 @@ TYPED_TEST(SolverVectorForms, GroupsSameBitsAsOneByOne) {
 }
 
 // Wide bands (blocks of hb + 1): vector lengths that fill vectors and
-// leave remainders, a last block full, short or of one column.
-TYPED_TEST(SolverVectorForms, WideBandsSameBitsAsGeneral) {
+// leave remainders, a last block full, short or of one column; for the
+// complex types also hb 16, compiled apart, and the widest they take.
+template <class T>
+void check_wide(SolveFunction<T> solve = Solver<T>::solve) {
+  std::vector<std::int32_t> hbs = {23, 33, 64};
+  if (IsComplex<T>::value) hbs = {16, 23, 33, 64, 65};
   std::int32_t nrhs = 1;
-  for (std::int32_t hb : {23, 33, 64}) {
+  for (std::int32_t hb : hbs) {
     const std::int32_t bs = block_size_for(24, hb);
     for (std::int32_t last : {bs, 1}) {
-      check_groups<TypeParam>(24, 20 * bs + last, hb, nrhs);
+      check_groups<T>(24, 20 * bs + last, hb, nrhs, solve);
       nrhs = nrhs % 3 + 1;
     }
   }
+}
+
+TYPED_TEST(SolverVectorForms, WideBandsSameBitsAsGeneral) {
+  check_wide<TypeParam>();
+}
+
+// Hermitian systems in complex storage: the wide forms' conjugates and
+// real divisors.
+template <class R>
+void solve_hermitian(std::complex<R>* a, std::int32_t n, std::int32_t hb,
+                     std::complex<R>* b, std::int32_t nrhs,
+                     std::complex<R>* w, std::int32_t& status) {
+  using H = Hermitian<R>;
+  auto h = [](std::complex<R>* p) { return reinterpret_cast<H*>(p); };
+  if constexpr (std::is_same_v<R, float>)
+    solve_band_system_h8(h(a), n, hb, h(b), nrhs, h(w), status);
+  else
+    solve_band_system_h16(h(a), n, hb, h(b), nrhs, h(w), status);
+}
+
+using HermitianVectorForms = SolverVectorForms<std::complex<double>>;
+TEST_F(HermitianVectorForms, WideBandsSameBitsAsGeneral) {
+  check_wide<std::complex<float>>(&solve_hermitian<float>);
+  check_wide<std::complex<double>>(&solve_hermitian<double>);
 }
 
 }  // namespace
