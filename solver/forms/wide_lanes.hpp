@@ -36,7 +36,6 @@ struct WideLanes<T, VW, false> {
 
 template <class T, int VW>
 struct WideLanes<T, VW, true> {
-  using Tr = ElementTraits<T>;
   using R = RealOf<T>;
   static constexpr int kReals = 2 * VW;
   using V = typename Simd<R, kReals>::V;
@@ -68,7 +67,7 @@ struct WideLanes<T, VW, true> {
     parts(out, re, im, std::make_index_sequence<kReals>{});
   }
 
-  // out := v·s lane by lane as Tr::mul: (ac - bd, ad + bc).
+  // out := v·s lane by lane as ElementTraits::mul: (ac - bd, ad + bc).
   static void mul(V& out, const V& v, T s) {
     V q;
     swapped(q, v);
@@ -86,7 +85,7 @@ struct WideLanes<T, VW, true> {
     mul(m, v, s);
     x = x + m;
   }
-  // v / d lane by lane as Tr::div: the branch of Smith's method depends on
+  // v / d lane by lane as ElementTraits::div: Smith's branch depends on
   // the divisor alone, so the lanes share it; Hermitian divisors are real.
   static void div(V& v, T d) {
     if constexpr (kHermitian) {

@@ -23,9 +23,10 @@ TYPED_TEST_SUITE(SolverVectorForms, ElementTypes);
 // vector forms on teams of one and three; every instruction set.
 template <class T>
 void check_groups(std::int32_t base, std::int32_t n, std::int32_t hb,
-                  std::int32_t nrhs, SolveFunction<T> solve = Solver<T>::solve) {
-  SCOPED_TRACE(::testing::Message() << "base " << base << " n " << n
-                                    << " hb " << hb << " nrhs " << nrhs);
+                  std::int32_t nrhs,
+                  SolveFunction<T> solve = Solver<T>::solve) {
+  SCOPED_TRACE(::testing::Message() << "base " << base << " n " << n << " hb "
+                                    << hb << " nrhs " << nrhs);
   pband::testing::set_solver_block_base(base);
   const SolveRun<T> system = make_run<T>(n, hb, nrhs, 7 * n + hb);
   for (std::int32_t isa = 0; isa <= pband::testing::solver_isa_widest();
@@ -97,8 +98,8 @@ TYPED_TEST(SolverVectorForms, WideBandsSameBitsAsGeneral) {
 // real divisors.
 template <class R>
 void solve_hermitian(std::complex<R>* a, std::int32_t n, std::int32_t hb,
-                     std::complex<R>* b, std::int32_t nrhs,
-                     std::complex<R>* w, std::int32_t& status) {
+                     std::complex<R>* b, std::int32_t nrhs, std::complex<R>* w,
+                     std::int32_t& status) {
   using H = Hermitian<R>;
   auto h = [](std::complex<R>* p) { return reinterpret_cast<H*>(p); };
   if constexpr (std::is_same_v<R, float>)
